@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+namespace fwu {
+
+// Control characters of the boot loader's link.
+inline constexpr std::uint8_t kStx = 0x02;
+inline constexpr std::uint8_t kEtx = 0x03;
+inline constexpr std::uint8_t kEot = 0x04;
+inline constexpr std::uint8_t kEnq = 0x05;
+inline constexpr std::uint8_t kAck = 0x06;
+inline constexpr std::uint8_t kDle = 0x10;
+inline constexpr std::uint8_t kNak = 0x15;
+
+}  // namespace fwu

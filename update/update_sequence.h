@@ -1,0 +1,14 @@
+#pragma once
+
+#include "app/dialog_window.h"
+#include "app/progress.h"
+#include "serial/link.h"
+#include "update/images.h"
+
+namespace fwu {
+
+// Writes the carried images into the controller: boot-mode entry, versions, program-kind query, then the block
+// writes of one or two phases. Ends with "Finished" or at the first failure, which has been shown.
+void RunUpdate(Link& link, DialogWindow& window, Progress& progress, const FirmwareImages& images = CarriedImages());
+
+}  // namespace fwu
