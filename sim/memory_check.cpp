@@ -28,9 +28,9 @@ RegionVerdict CompareRegion(std::string_view name, std::span<const std::uint8_t>
     verdict.text = prefix + " equal";
     return verdict;
   }
-  verdict.text = prefix + " differs: " + std::to_string(count) + " bytes, the first at offset 0x" +
-                 HexText(static_cast<unsigned>(first), 5) + " (expected " + HexText(expected[first], 2) + ", found " +
-                 HexText(actual[first], 2) + ")";
+  verdict.text = prefix + " differs: " + std::to_string(count) + (count == 1 ? " byte" : " bytes") +
+                 ", the first at offset 0x" + HexText(static_cast<unsigned>(first), 5) + " (expected " +
+                 HexText(expected[first], 2) + ", found " + HexText(actual[first], 2) + ")";
   return verdict;
 }
 
