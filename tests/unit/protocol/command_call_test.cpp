@@ -186,12 +186,5 @@ TEST_F(CallCommandTest, AStatusCarriedByTheAcknowledgementDoesNotCount) {
   EXPECT_TRUE(window.Boxes().empty());
 }
 
-TEST_F(CallCommandTest, ABufferSmallerThanTheHeaderIsNeverReadPast) {
-  AnswerWith({0x7F});
-  std::vector<std::uint8_t> tiny(1);
-  EXPECT_EQ(CallCommand(link, window, kQuery, tiny, 3), 1);
-  EXPECT_TRUE(window.Boxes().empty());
-}
-
 }  // namespace
 }  // namespace fwu::test
