@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fwsim_process.h"
+#include "protocol/boot_entry.h"
+#include "protocol/command_call.h"
+#include "serial/posix_clock.h"
+#include "serial/posix_port.h"
+#include "support/recording_window.h"
 #include "support/wire.h"
 
 namespace fwu::test {
@@ -176,6 +182,41 @@ TEST(Fwsim, RefusesBadArgumentsAndUnreadableFiles) {
     EXPECT_EQ(sim.Wait(), std::optional<int>(2));
     EXPECT_EQ(sim.ErrorOutput(), c.message);
   }
+}
+
+// The program's own link code on the POSIX serial backend, against fwsim on a paced line.
+TEST(Fwsim, ServesTheProgramsLinkCodeOnTheSerialBackend) {
+  TempDir dir;
+  Bytes main(524288, 0xFF);
+  const Bytes block = TestBlock();
+  std::copy(block.begin(), block.end(), main.begin());
+  WriteFile(dir.Path("main.bin"), main);
+  FwsimProcess sim({"--pace", "--exit-after-update", "--expect-main", dir.Path("main.bin"), "--version", "V3.1"});
+  const std::string path = sim.ReadLine();
+  ASSERT_FALSE(path.empty()) << sim.ErrorOutput();
+
+  PosixSerialPort port;
+  ASSERT_EQ(port.Open(path), OpenResult::Ok);
+  PosixClock clock;
+  Link link{port, clock};
+  RecordingWindow window;
+  std::array<std::uint8_t, 278> answer{};
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(SendBootId(link, window), 0);
+    std::array<std::uint8_t, 100> reply{};
+    EXPECT_EQ(ReceiveBootReply(link, window, reply), 4);
+    ASSERT_EQ(ConfirmBootLoader(link, window), 0);
+  }
+  ASSERT_EQ(CallCommand(link, window, Bytes{0xF0, 0x10}, answer, 280), 7);
+  EXPECT_EQ(std::string(answer.begin() + 3, answer.begin() + 7), "V3.1");
+  EXPECT_EQ(CallCommand(link, window, Bytes{0x02, 0x00}, answer, 280), 3);
+  EXPECT_EQ(CallCommand(link, window, BlockWrite(0x00, 0x0, block), std::span(answer).first(48), 50), 3);
+  EXPECT_EQ(CallCommand(link, window, Bytes{0x05, 0x00}, answer, 280), 3);
+  EXPECT_EQ(CallCommand(link, window, Bytes{0x07, 0x00, 0x00}, answer, 280), 3);
+  EXPECT_TRUE(window.Boxes().empty());
+  port.Close();
+  EXPECT_EQ(sim.Wait(), std::optional<int>(0));
+  EXPECT_EQ(sim.RestOfOutput(), "memory: main equal\n");
 }
 
 }  // namespace
