@@ -86,11 +86,16 @@ std::string FormatLineRecord(const LineRecord& record) {
   const bool framed = record.kind == LineRecord::Kind::Frame;
   std::string line = std::to_string(record.atUs);
   line += record.direction == Direction::In ? " in " : " out ";
-  line += KindName(record.kind) + " ";
+  // Appended piece by piece: "literal" + std::string trips a false -Wrestrict of GCC 12 at -O3.
+  line += KindName(record.kind);
+  line += ' ';
   line += framed ? ControlName(record.control) : "-";
-  line += " len=" + std::to_string(record.payload.size());
-  line += " wire=" + std::to_string(record.wireLength);
-  line += " " + OutcomeName(record.outcome);
+  line += " len=";
+  line += std::to_string(record.payload.size());
+  line += " wire=";
+  line += std::to_string(record.wireLength);
+  line += ' ';
+  line += OutcomeName(record.outcome);
   line += Details(record);
   return line;
 }
