@@ -34,7 +34,7 @@ struct Faults {
   bool silent = false;      // answer nothing at all
   bool nakEnquiry = false;  // answer the ENQ Frame with NAK instead of ACK
   std::vector<StatusFault> statusFor;
-  std::optional<int> stopAfterBlockWrites;  // fall silent once the n-th block write has been closed
+  std::optional<int> stopAfterBlockWrites;  // fall silent once the n-th block write has been closed (0: at once)
   std::vector<LengthFault> lengthFor;
 };
 
@@ -152,7 +152,10 @@ class BootLoader {
   Mode mode_ = Mode::Idle;
   bool silent_ = false;
 
+  TimeUs lastFeedUs_ = 0;
+
   // The identification message as it trickles in between Frames.
+  const std::vector<std::uint8_t> identification_;
   std::vector<std::uint8_t> idBytes_;
   TimeUs idLastUs_ = 0;
   std::vector<std::uint8_t> skipped_;

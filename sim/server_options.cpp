@@ -229,7 +229,10 @@ Line:
   --reply-delay MS         wait MS milliseconds before every reply (default 0)
   --log FILE               log every Frame to FILE, one line each ('-' for standard error):
                              <us> <in|out> <kind> <control> len=<payload bytes> wire=<line bytes> <outcome> [...]
-                           <us> counts microseconds from the start; kind is frame, id, boot-reply or skipped
+                           <us> is when the Frame arrived or was queued to go out, in microseconds from the
+                           start; kind is frame, id, boot-reply or skipped; outcome is ok, bad-crc,
+                           no-control, overrun or truncated; commands add cmd=CC:QQ (block writes also
+                           addr=0xAAAAAAAA), answers cmd=CC status=SSSS
   --exit-on-close          exit when the updater closes the terminal (default: keep serving)
 
 Controller:
@@ -248,7 +251,8 @@ Faults:
   --nak-enq                answer the ENQ Frame with NAK
   --status CODE=STATUS     answer command CODE with device STATUS (hex, nonzero) and leave memory alone;
                            CODE is the two code bytes in hex, e.g. --status 03:20=0102; repeatable
-  --stop-after-blocks N    fall silent once the N-th block write (03 00 or 03 10) has been closed
+  --stop-after-blocks N    fall silent once the N-th block write (03 00 or 03 10) has been closed (0: at the
+                           first block write)
   --response-length CODE=N answer command CODE with an N-byte payload (0 to 600; the normal answer cut short
                            or padded with 00), e.g. --response-length 0A:00=5; repeatable
 
