@@ -256,6 +256,10 @@ Faults:
   --response-length CODE=N answer command CODE with an N-byte payload (0 to 600; the normal answer cut short
                            or padded with 00), e.g. --response-length 0A:00=5; repeatable
 
+Device status in bytes 1-2 of an answer: 0000 done; 0001 unknown command; 0002 wrong payload length;
+0003 address outside the region; 0004 address not on a 256-byte boundary; 0005 block length not 256;
+0006 bad argument; 0007 verify failed (a block written over without an erase).
+
 At exit (also on SIGINT and SIGTERM):
   --dump-main FILE         write the main region to FILE
   --dump-second FILE       write the second region to FILE
