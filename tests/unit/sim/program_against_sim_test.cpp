@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "support/recording_window.h"
 #include "support/sim_peer.h"
 #include "support/wire.h"
+#include "update/images.h"
 
 namespace fwu::test {
 namespace {
@@ -92,6 +94,42 @@ TEST(ProgramAgainstSim, WritesABlockAtLineSpeed) {
   EXPECT_EQ(main[0x7FF00], 0x10);
   EXPECT_EQ(main[0x7FFFF], 0x10);
   EXPECT_EQ(main[0x7FEFF], 0xFF);
+}
+
+// Every non-blank block of both carried images, DLE-heavy as they are, lands byte for byte; the line time
+// adds up as a 38400-baud line would make it.
+TEST(ProgramAgainstSim, TakesBothCarriedImagesWhole) {
+  Bench bench;
+  ASSERT_EQ(bench.EnterBootMode(), 0);
+  ASSERT_EQ(bench.Transact({0x03, 0x20}), 3);
+  const auto writeAll = [&](std::span<const std::uint8_t> image, std::uint8_t qualifier, std::uint32_t base) {
+    for (std::size_t at = 0; at < image.size(); at += 256) {
+      const auto block = image.subspan(at, 256);
+      if (std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0xFF; })) {
+        continue;
+      }
+      const auto address = static_cast<std::uint32_t>(base + at);
+      Bytes command{0x03,
+                    qualifier,
+                    static_cast<std::uint8_t>(address >> 24U),
+                    static_cast<std::uint8_t>(address >> 16U),
+                    static_cast<std::uint8_t>(address >> 8U),
+                    0x00,
+                    0x00,
+                    0x00,
+                    0x01,
+                    0x00};
+      command.insert(command.end(), block.begin(), block.end());
+      ASSERT_EQ(bench.Transact(command, kBlockCapacity), 3) << "block at " << address;
+    }
+  };
+  writeAll(SecondImage(), 0x10, 0x30000);
+  ASSERT_EQ(bench.Transact({0x02, 0x00}), 3);
+  writeAll(MainImage(), 0x00, 0);
+  const auto& memory = bench.peer.Memory();
+  EXPECT_TRUE(std::ranges::equal(memory.Bytes(sim::DeviceMemory::Region::Second), SecondImage()));
+  EXPECT_TRUE(std::ranges::equal(memory.Bytes(sim::DeviceMemory::Region::Main), MainImage()));
+  EXPECT_EQ(bench.peer.Loader().Commands().size(), 2U + (256U - 177U) + (2048U - 1641U));
 }
 
 TEST(ProgramAgainstSim, MeetsEachInjectedFaultWithItsResultCode) {
