@@ -90,7 +90,7 @@ void BootLoader::FeedByte(std::uint8_t byte, TimeUs atUs) {
   }
   if (reader_.Idle()) {
     // A Frame begins: a partial identification message before it was noise.
-    skipped_.insert(skipped_.end(), idBytes_.begin(), idBytes_.end());
+    Skip(idBytes_);
     idBytes_.clear();
   }
   if (auto frame = reader_.Push(byte, atUs)) {
@@ -110,7 +110,7 @@ void BootLoader::ClearLogs() {
 
 void BootLoader::TakeUnframed(std::uint8_t byte, TimeUs atUs) {
   if (!idBytes_.empty() && atUs - idLastUs_ > kIdGapUs) {
-    skipped_.insert(skipped_.end(), idBytes_.begin(), idBytes_.end());
+    Skip(idBytes_);
     idBytes_.clear();
   }
   idLastUs_ = atUs;
@@ -118,7 +118,7 @@ void BootLoader::TakeUnframed(std::uint8_t byte, TimeUs atUs) {
   if (!std::equal(idBytes_.begin(), idBytes_.end(), identification_.begin())) {
     // Not the message after all; a STX here may begin the real one.
     const bool restart = byte == kStx;
-    skipped_.insert(skipped_.end(), idBytes_.begin(), idBytes_.end() - (restart ? 1 : 0));
+    Skip(std::span<const std::uint8_t>(idBytes_).first(idBytes_.size() - (restart ? 1 : 0)));
     idBytes_.assign(restart ? 1U : 0U, kStx);
     return;
   }
@@ -131,13 +131,21 @@ void BootLoader::TakeUnframed(std::uint8_t byte, TimeUs atUs) {
   }
 }
 
+void BootLoader::Skip(std::span<const std::uint8_t> bytes) {
+  skippedCount_ += bytes.size();
+  const std::size_t room = kMaxSkippedKept - std::min(kMaxSkippedKept, skipped_.size());
+  skipped_.insert(skipped_.end(), bytes.begin(),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
+}
+
 void BootLoader::FlushSkipped(TimeUs atUs) {
-  if (skipped_.empty()) {
+  if (skippedCount_ == 0) {
     return;
   }
-  const std::size_t count = skipped_.size();
-  Log({atUs, Direction::In, LineRecord::Kind::Skipped, ReceivedFrame::Outcome::Good, 0, std::move(skipped_), count});
+  Log({atUs, Direction::In, LineRecord::Kind::Skipped, ReceivedFrame::Outcome::Good, 0, std::move(skipped_),
+       skippedCount_});
   skipped_.clear();
+  skippedCount_ = 0;
 }
 
 void BootLoader::OnFrame(const ReceivedFrame& frame, TimeUs atUs) {

@@ -372,6 +372,15 @@ TEST(SimBootLoaderLine, ToleratesNoiseTruncatedAndOversizedFrames) {
   };
   EXPECT_TRUE(has(ReceivedFrame::Outcome::Truncated));
   EXPECT_TRUE(has(ReceivedFrame::Outcome::Overrun));
+
+  // Noise is counted, not kept.
+  host.loader.ClearLogs();
+  host.Send(Bytes(100'000, 0x55));
+  EXPECT_EQ(host.Send(kKindQuery), kAckFrame);
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(line.front().kind, LineRecord::Kind::Skipped);
+  EXPECT_EQ(line.front().wireLength, 100'000U);
+  EXPECT_EQ(line.front().payload.size(), 64U);
 }
 
 TEST(SimBootLoaderLine, AClockSteppingBackIsNoSilence) {
