@@ -12,7 +12,7 @@ namespace fwu {
 
 // The serial line on a POSIX terminal device (a USB adapter's /dev/ttyUSB0, or a pseudo-terminal in the tests).
 // The port name is the device path. The line is raw 38400 baud 8-N-1, held exclusively while open, and reads
-// follow the same short time-out as the Windows port: a read that finds nothing returns after 1 to 2 ms.
+// follow the same short time-out as the Windows port: a read that finds nothing returns after 2 ms.
 class PosixSerialPort : public SerialPort {
  public:
   PosixSerialPort() = default;
