@@ -44,7 +44,7 @@ constexpr std::uint32_t kSecondAddress = 0x30000;
 constexpr std::uint32_t kSecondBlocks = 256;
 constexpr std::uint32_t kMainBlocks = 2048;
 
-// The controller needs this long after 08 00 before it takes the main image.
+// After 08 00 the boot loader is left alone for a second before the main image's phase begins.
 constexpr std::uint32_t kSecondCommitPauseMs = 1000;
 
 // Block-write payload: 03, qualifier, address (big-endian), length 00 00 01 00, the block.
