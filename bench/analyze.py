@@ -1,0 +1,512 @@
+#!/usr/bin/env python3
+"""Turns the logs of benchmark runs into the table of update time against the line's floor and CPU cost.
+
+Each run directory holds:
+  sim.log   fwsim's line log: one line per Frame, identification message and boot reply, in the order the
+            controller took them in and answered them, with their sizes on the wire (wire=N)
+  tap.log   fwu_line_tap's log: when every chunk of bytes crossed the line, in both directions
+  sim.out   fwsim's memory verdict
+  cpu.txt   name=value lines: the updater's CPU time over the update (cpu_user_us, cpu_sys_us, wall_us) and
+            whether it ended in "Finished" (finished=1)
+
+fwsim's log gives the messages in order and their sizes; the tap's times say when each one's bytes were
+written, carried and answered. The floor is the time a program that wastes nothing would take: it writes each
+message exactly 10 ms after what it waited for (and 50 ms after its EOT of a command, 1000 ms after the
+answer to 08 00), every byte takes 10 bits at 38400 baud, and the controller reacts as fast as it did. Whatever
+the updater adds on top of that, turn by turn, is its waste.
+"""
+
+import argparse
+import os
+import sys
+
+BYTE_US = 260.417  # 10 bits at 38400 baud
+WRITE_PAUSE_US = 10_000  # before every write of the host
+EXCHANGE_PAUSE_US = 50_000  # after the host's EOT of a command exchange
+COMMIT_PAUSE_US = 1_000_000  # after the answer to 08 00 has been closed
+ID_WRITES = (1, 6, 2)  # the identification message leaves in three writes: STX, the code, ETX and BCC
+
+TARGET_NATIVE_RATIO = 1.02
+TARGET_WINE_RATIO = 1.10
+TARGET_NATIVE_CPU_SHARE = 0.02
+
+
+class BenchError(Exception):
+    pass
+
+
+# --- reading the logs -------------------------------------------------------------------------------------------
+
+
+class Message:
+    """One message on the line, as fwsim logged it, with the times the tap saw for it."""
+
+    def __init__(self, direction, kind, control, wire, cmd):
+        self.direction = direction  # 'in' (to the controller) or 'out'
+        self.kind = kind  # frame, id, boot-reply, skipped
+        self.control = control  # STX, EOT, ENQ, ACK, NAK or '-'
+        self.wire = wire
+        self.cmd = cmd  # "CC:QQ" for commands in, "CC" for answers out, else None
+        self.writes = []  # host messages: (read_us, delivered_us, size) of each write of the updater
+        self.delivered_us = None  # host messages: when the last byte reached the controller
+        self.first_us = None  # controller messages: when its first byte left the controller
+        self.arrived_us = None  # controller messages: when its last byte was handed to the updater
+
+
+def read_sim_log(path):
+    messages = []
+    with open(path) as log:
+        for line in log:
+            fields = line.split()
+            if len(fields) < 7:
+                continue
+            values = dict(f.split("=", 1) for f in fields[4:] if "=" in f)
+            messages.append(
+                Message(fields[1], fields[2], fields[3], int(values["wire"]), values.get("cmd"))
+            )
+    if not messages:
+        raise BenchError(f"{path}: no messages logged")
+    skipped = [m for m in messages if m.kind == "skipped" or m.control == "NAK"]
+    if skipped:
+        raise BenchError(f"{path}: {len(skipped)} stray or refused messages; the run was not clean")
+    return messages
+
+
+class Chunk:
+    def __init__(self, start, data, read_us, done_us, due_us=None):
+        self.start = start  # offset of its first byte in its direction's stream
+        self.data = data
+        self.read_us = read_us
+        self.done_us = done_us  # host chunks: delivered to the controller; controller chunks: written to the host
+        self.due_us = due_us  # host chunks: when the last stop bit would have ended on a real line
+
+
+def read_tap_log(path):
+    host, device = [], []
+    host_size = device_size = 0
+    with open(path) as log:
+        for line in log:
+            fields = line.split()
+            if not fields or fields[0].startswith("#"):
+                continue
+            if fields[0] == "h":
+                data = bytes.fromhex(fields[4])
+                host.append(Chunk(host_size, data, int(fields[1]) / 1e3, int(fields[3]) / 1e3, int(fields[2]) / 1e3))
+                host_size += len(data)
+            elif fields[0] == "d":
+                data = bytes.fromhex(fields[3])
+                device.append(Chunk(device_size, data, int(fields[1]) / 1e3, int(fields[2]) / 1e3))
+                device_size += len(data)
+    return host, device
+
+
+def chunk_at(chunks, offset):
+    """The chunk that holds the byte at offset of its stream (chunks in stream order)."""
+    low, high = 0, len(chunks) - 1
+    while low < high:
+        middle = (low + high + 1) // 2
+        if chunks[middle].start <= offset:
+            low = middle
+        else:
+            high = middle - 1
+    chunk = chunks[low]
+    if not chunk.start <= offset < chunk.start + len(chunk.data):
+        raise BenchError(f"no byte {offset} in the tap's log")
+    return chunk
+
+
+def byte_at(chunks, offset):
+    chunk = chunk_at(chunks, offset)
+    return chunk.data[offset - chunk.start]
+
+
+def place_messages(messages, host, device):
+    """Gives every message the tap's times for its bytes, checking that sizes and first bytes agree."""
+    offsets = {"in": 0, "out": 0}
+    for m in messages:
+        chunks = host if m.direction == "in" else device
+        start = offsets[m.direction]
+        end = start + m.wire - 1
+        lead = byte_at(chunks, start)
+        expected = 0x02 if m.kind in ("id", "boot-reply") else 0x10
+        if lead != expected:
+            raise BenchError(f"the tap's bytes do not line up with fwsim's log at {m.direction} offset {start}")
+        if m.direction == "in":
+            starts = [0, ID_WRITES[0], ID_WRITES[0] + ID_WRITES[1]] if m.kind == "id" else [0]
+            sizes = list(ID_WRITES) if m.kind == "id" else [m.wire]
+            for at, size in zip(starts, sizes):
+                first = chunk_at(chunks, start + at)
+                last = chunk_at(chunks, start + at + size - 1)
+                m.writes.append((first.read_us, last.done_us, size))
+            m.delivered_us = chunk_at(chunks, end).done_us
+        else:
+            m.first_us = chunk_at(chunks, start).read_us
+            m.arrived_us = chunk_at(chunks, end).done_us
+        offsets[m.direction] = end + 1
+    for direction, chunks in (("in", host), ("out", device)):
+        total = sum(len(c.data) for c in chunks)
+        if total != offsets[direction]:
+            raise BenchError(f"fwsim logged {offsets[direction]} bytes {direction}, the tap carried {total}")
+
+
+# --- the turns of the exchange -------------------------------------------------------------------------------------
+
+
+class Turn:
+    """One write of the updater and what it had to wait for before it."""
+
+    def __init__(self, message, index, previous_write, awaited, after_own_eot, after_commit, kind, lost_writes=0):
+        self.message = message
+        self.index = index  # which write of the message (the identification message has three)
+        self.previous_write = previous_write  # (message, index) of the updater's write before, or None
+        self.awaited = awaited  # the controller's last message since then, or None
+        self.after_own_eot = after_own_eot  # the write before was the updater's EOT of a command exchange
+        self.after_commit = after_commit  # awaited is the closing EOT of 08 00
+        self.kind = kind
+        # Writes of the updater that never reached the line between the previous write and this one: the EOT
+        # Frame that closes the enquiry is followed at once by the purge that opens the next exchange, and on a
+        # pseudo-terminal that purge drops the bytes the far end has not taken in yet.
+        self.lost_writes = lost_writes
+
+
+def build_turns(messages):
+    """Walks fwsim's log in order and notes, for every write of the updater, what it had to wait for."""
+    turns = []
+    previous = None  # (message, write index)
+    previous_is_exchange_eot = False
+    awaited = None
+    awaited_closes_commit = False
+    opened_by = None  # the control byte of the updater's last Frame before the controller's ACK
+    current_cmd = None
+    exchanges = 0
+    commits = 0
+    lost = 0
+    for m in messages:
+        if m.direction == "out":
+            awaited = m
+            awaited_closes_commit = m.control == "EOT" and current_cmd == "08:00"
+            commits += awaited_closes_commit
+            continue
+        enquiry_unclosed = (awaited is not None and awaited.control == "ACK" and opened_by == "ENQ"
+                            and not (m.kind == "frame" and m.control == "EOT"))
+        lost += enquiry_unclosed
+        for index in range(len(m.writes)):
+            if previous is None:
+                kind = "start"
+            elif index > 0:
+                kind = "identification, next part"
+            elif awaited_closes_commit:
+                kind = "after 08 00 (1000 ms pause)"
+            elif previous_is_exchange_eot:
+                kind = "ACK after the answer (50 ms pause)"
+            elif awaited is None:
+                kind = "after its own EOT"
+            else:
+                kind = {
+                    "boot-reply": "ENQ after the boot reply",
+                    "ACK": "EOT after the controller's ACK",
+                    "EOT": "next command after the closing EOT",
+                }.get(awaited.kind if awaited.kind == "boot-reply" else awaited.control, "other")
+            turns.append(
+                Turn(m, index, previous, awaited if index == 0 else None, previous_is_exchange_eot and index == 0,
+                     awaited_closes_commit and index == 0, kind, 1 if enquiry_unclosed and index == 0 else 0))
+            previous = (m, index)
+            if index == 0:
+                awaited = None
+                awaited_closes_commit = False
+        is_eot = m.kind == "frame" and m.control == "EOT"
+        previous_is_exchange_eot = is_eot and opened_by == "STX"
+        exchanges += previous_is_exchange_eot
+        if m.kind == "frame" and m.control in ("STX", "ENQ"):
+            opened_by = m.control
+            if m.control == "STX":
+                current_cmd = m.cmd
+        elif m.kind == "id":
+            opened_by = None
+    return turns, exchanges, commits, lost
+
+
+def earliest_write(turn, write_time, arrival_time):
+    """When a program that wastes nothing would make this write, given when what it waits for happened."""
+    if turn.previous_write is None:
+        return None
+    base = write_time(*turn.previous_write) + (EXCHANGE_PAUSE_US if turn.after_own_eot else 0)
+    if turn.awaited is not None:
+        base = max(base, arrival_time(turn.awaited) + (COMMIT_PAUSE_US if turn.after_commit else 0))
+    return base + (1 + turn.lost_writes) * WRITE_PAUSE_US
+
+
+def replay(messages, turns, ideal_line):
+    """The update of a program that wastes nothing: each write at its earliest moment, the controller reacting
+    as fast as it did in the run. On the ideal line every byte takes exactly its 10 bits; otherwise the line
+    carries each message as long as it did in the run (the simulator's and the tap's own delays included).
+    Returns (first write, last arrival)."""
+    write_at = {}
+    delivered = {}
+    arrived = {}
+    line_free = 0.0
+    trigger = None
+    turn_of = {(id(t.message), t.index): t for t in turns}
+    start = None
+    for m in messages:
+        if m.direction == "in":
+            for index, (read_us, done_us, size) in enumerate(m.writes):
+                turn = turn_of[(id(m), index)]
+                at = earliest_write(turn, lambda msg, i: write_at[(id(msg), i)], lambda msg: arrived[id(msg)])
+                if at is None:
+                    at = read_us
+                    start = at
+                write_at[(id(m), index)] = at
+                if ideal_line:
+                    line_free = max(line_free, at) + size * BYTE_US
+                    delivered[id(m)] = line_free
+                else:
+                    delivered[id(m)] = at + (done_us - read_us)
+            trigger = m
+        else:
+            reaction = m.first_us - trigger.delivered_us
+            first = delivered[id(trigger)] + reaction
+            duration = m.wire * BYTE_US if ideal_line else m.arrived_us - m.first_us
+            arrived[id(m)] = first + duration
+    return start, arrived[id(messages[-1])]
+
+
+def update_only(messages):
+    """The messages of the update: from the identification message of its own boot-mode entry (the second one
+    before the program-kind query, the version read's being the first) to the end. What came before, such as
+    the version read that COM OPEN runs, is left out."""
+    query = next((i for i, m in enumerate(messages) if m.direction == "in" and m.cmd == "0A:00"), None)
+    if query is None:
+        raise BenchError("no program-kind query (0A 00) in fwsim's log")
+    entries = [i for i, m in enumerate(messages[:query]) if m.kind == "id"]
+    if len(entries) < 2:
+        raise BenchError("fewer than two boot-mode entries before the program-kind query")
+    return messages[entries[-2]:]
+
+
+def analyse_run(directory):
+    messages = read_sim_log(os.path.join(directory, "sim.log"))
+    host, device = read_tap_log(os.path.join(directory, "tap.log"))
+    place_messages(messages, host, device)
+    messages = update_only(messages)
+    turns, exchanges, commits, lost = build_turns(messages)
+    if messages[0].kind != "id" or messages[-1].direction != "out" or messages[-1].control != "EOT":
+        raise BenchError(f"{directory}: the log does not run from the identification message to a closing EOT")
+
+    def observed_write(msg, index):
+        return msg.writes[index][0]
+
+    waste = {}
+    for turn in turns:
+        at = earliest_write(turn, observed_write, lambda msg: msg.arrived_us)
+        if at is None:
+            continue
+        waste.setdefault(turn.kind, []).append(observed_write(turn.message, turn.index) - at)
+
+    reactions = []
+    trigger = None
+    for m in messages:
+        if m.direction == "in":
+            trigger = m
+        else:
+            reactions.append(m.first_us - trigger.delivered_us)
+
+    start, end = messages[0].writes[0][0], messages[-1].arrived_us
+    ideal_start, ideal_end = replay(messages, turns, ideal_line=True)
+    served_start, served_end = replay(messages, turns, ideal_line=False)
+    wire_in = sum(m.wire for m in messages if m.direction == "in")
+    wire_out = sum(m.wire for m in messages if m.direction == "out")
+    writes = len(turns) + lost
+    pauses = writes * WRITE_PAUSE_US + exchanges * EXCHANGE_PAUSE_US + commits * COMMIT_PAUSE_US
+    line = (wire_in + wire_out) * BYTE_US
+    floor = ideal_end - ideal_start
+    blocks = {
+        "second": sum(1 for m in messages if m.direction == "in" and m.cmd == "03:10"),
+        "main": sum(1 for m in messages if m.direction == "in" and m.cmd == "03:00"),
+    }
+    return {
+        "wall": end - start,
+        "floor": floor,
+        "served_floor": served_end - served_start,
+        "line": line,
+        "wire_in": wire_in,
+        "wire_out": wire_out,
+        "pauses": pauses,
+        "writes": writes,
+        "exchanges": exchanges,
+        "reaction": sum(reactions),
+        "reaction_max": max(reactions),
+        "answers": len(reactions),
+        "overlap": line + pauses + sum(reactions) - floor,
+        "waste": waste,
+        "blocks": blocks,
+        "tap_late": sum(c.done_us - c.due_us for c in host if c.read_us >= start),
+        "lost": lost,
+    }
+
+
+def read_figures(path):
+    figures = {}
+    if os.path.exists(path):
+        with open(path) as file:
+            for line in file:
+                if "=" in line:
+                    name, value = line.strip().split("=", 1)
+                    figures[name] = value
+    return figures
+
+
+def memory_verdict(directory):
+    path = os.path.join(directory, "sim.out")
+    if not os.path.exists(path):
+        return "no verdict"
+    lines = [line.strip() for line in open(path) if line.startswith("memory:")]
+    return lines[-1] if lines else "no verdict"
+
+
+# --- the table -------------------------------------------------------------------------------------------------
+
+
+def seconds(us):
+    return f"{us / 1e6:.3f} s"
+
+
+def ms(us):
+    return f"{us / 1e3:.2f} ms"
+
+
+def percent(share):
+    return f"{100 * share:.2f} %"
+
+
+def print_table(rows, core, load, out):
+    names = [name for name, _ in rows]
+    width = 44
+    column = 22
+
+    def line(label, values, note=""):
+        text = label.ljust(width) + "".join(str(v).rjust(column) for v in values)
+        out.write((text + ("   " + note if note else "")).rstrip() + "\n")
+
+    def rule():
+        out.write("-" * (width + column * len(names)) + "\n")
+
+    out.write("Update of the carried images, program kind 0x10, 38400 baud (fwsim --pace behind fwu_line_tap)\n")
+    if load:
+        out.write(f"load average (1 min) before / after the runs: {load[0]} / {load[1]} on {os.cpu_count()} cores\n")
+    rule()
+    line("", names)
+    rule()
+    results = [r for _, r in rows]
+    line("outcome", [r["outcome"] for r in results])
+    line("blocks written (second + main)",
+         [f"{r['blocks']['second']} + {r['blocks']['main']}" if "wall" in r else "-" for r in results])
+    line("bytes on the line (to / from controller)",
+         [f"{r['wire_in']} / {r['wire_out']}" if "wall" in r else "-" for r in results])
+    timed = [r for r in results if "wall" in r]
+    if timed:
+        def each(key, fmt):
+            return [fmt(r[key]) if "wall" in r else "-" for r in results]
+
+        line("line time, both directions", each("line", seconds))
+        line("fixed pauses (10 ms/write, 50 ms, 1000 ms)",
+             [f"{seconds(r['pauses'])}" if "wall" in r else "-" for r in results])
+        line("controller's reaction (sum)", each("reaction", seconds))
+        line("less line time inside the pauses", [f"-{seconds(r['overlap'])}" if "wall" in r else "-"
+                                                 for r in results])
+        line("floor", each("floor", seconds))
+        line("wall (id message to final EOT)", each("wall", seconds))
+        line("wall / floor", [f"{r['wall'] / r['floor']:.4f}" if "wall" in r else "-" for r in results])
+        line("simulator's and tap's own delays",
+             [seconds(r["served_floor"] - r["floor"]) if "wall" in r else "-" for r in results])
+        line("floor as the bench line served it", each("served_floor", seconds))
+        line("updater's waste (wall - that floor)",
+             [seconds(r["wall"] - r["served_floor"]) if "wall" in r else "-" for r in results])
+        line("wall / floor as served", [f"{r['ratio']:.4f}" if "wall" in r else "-" for r in results],
+             f"target <= {TARGET_NATIVE_RATIO} native, <= {TARGET_WINE_RATIO} Wine")
+    line("updater's CPU time (user + sys)", [r.get("cpu_text", "-") for r in results])
+    line("updater's CPU share of wall", [percent(r["cpu_share"]) if "cpu_share" in r else "-" for r in results],
+         f"target <= {percent(TARGET_NATIVE_CPU_SHARE)} native")
+    if any("cpu_extra" in r for r in results):
+        line("  Wine server's CPU time, same interval", [r.get("cpu_extra", "-") for r in results])
+    rule()
+    if core:
+        instructions = int(core["instructions"])
+        wire = int(core["bytes_written"]) + int(core["bytes_read"])
+        out.write(f"core instructions for the whole update (callgrind, in memory, virtual clock): {instructions:,}\n")
+        out.write(f"  per byte on the line: {instructions / wire:.1f} ({wire:,} bytes); "
+                  f"ReadByte calls {int(core['read_calls']):,}, clock readings {int(core['clock_calls']):,}\n")
+    out.write("\nWhere the updater waited longer than the protocol asks (per turn kind: count, mean, max):\n")
+    for name, r in rows:
+        if "waste" not in r:
+            continue
+        out.write(f"  {name}:\n")
+        for kind, values in sorted(r["waste"].items(), key=lambda kv: -sum(kv[1])):
+            out.write(f"    {kind.ljust(40)} {len(values):6d}  mean {ms(sum(values) / len(values)):>10}"
+                      f"  max {ms(max(values)):>10}  sum {seconds(sum(values)):>10}\n")
+        out.write(f"    (controller's reaction: mean {ms(r['reaction'] / r['answers'])}, max {ms(r['reaction_max'])};"
+                  f" tap late by {seconds(r['tap_late'])} in all; enquiry EOTs purged before they left: {r['lost']})\n")
+
+
+def evaluate(name, directory, wine):
+    result = {"outcome": "-"}
+    figures = read_figures(os.path.join(directory, "cpu.txt"))
+    verdict = memory_verdict(directory)
+    finished = figures.get("finished") == "1"
+    equal = verdict == "memory: main equal, second equal"
+    result["outcome"] = "Finished, memory equal" if finished and equal else (
+        ("Finished" if finished else "not finished") + ", " + verdict.replace("memory: ", ""))
+    failures = []
+    if not (finished and equal):
+        failures.append(f"{name}: the update did not complete ({result['outcome']})")
+        return result, failures
+    result.update(analyse_run(directory))
+    result["ratio"] = result["wall"] / result["served_floor"]
+    target = TARGET_WINE_RATIO if wine else TARGET_NATIVE_RATIO
+    if result["ratio"] > target:
+        failures.append(f"{name}: wall / floor {result['ratio']:.4f} is above {target}")
+    if "cpu_user_us" in figures:
+        cpu = int(figures["cpu_user_us"]) + int(figures["cpu_sys_us"])
+        wall = int(figures.get("wall_us", 0)) or result["wall"]
+        result["cpu_text"] = f"{seconds(cpu)} ({int(figures['cpu_user_us']) / 1e6:.2f}+{int(figures['cpu_sys_us']) / 1e6:.2f})"
+        result["cpu_share"] = cpu / wall
+        if "server_us" in figures:
+            result["cpu_extra"] = seconds(int(figures["server_us"]))
+        if not wine and result["cpu_share"] > TARGET_NATIVE_CPU_SHARE:
+            failures.append(f"{name}: CPU share {percent(result['cpu_share'])} is above "
+                            f"{percent(TARGET_NATIVE_CPU_SHARE)}")
+    return result, failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--native", help="run directory of the native updater")
+    parser.add_argument("--wine", help="run directory of fwupdate.exe under Wine")
+    parser.add_argument("--core", help="name=value file of the core's instruction count")
+    parser.add_argument("--load", nargs=2, metavar=("BEFORE", "AFTER"), help="copies of /proc/loadavg")
+    args = parser.parse_args()
+    rows, failures = [], []
+    try:
+        for name, directory, wine in (("native", args.native, False), ("Wine", args.wine, True)):
+            if directory:
+                result, problems = evaluate(name, directory, wine)
+                rows.append((name, result))
+                failures += problems
+        core = read_figures(args.core) if args.core else None
+        if core is not None and "instructions" not in core:
+            failures.append("the core's instruction count is missing")
+            core = None
+        load = [open(path).read().split()[0] for path in args.load] if args.load else None
+        print_table(rows, core, load, sys.stdout)
+    except BenchError as error:
+        print(f"benchmark: {error}", file=sys.stderr)
+        return 2
+    if failures:
+        print("\nTARGETS MISSED:\n  " + "\n  ".join(failures))
+        return 1
+    print("\nAll targets met.")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

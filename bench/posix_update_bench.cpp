@@ -1,0 +1,132 @@
+// fwu_bench_update: one whole update of the carried images over a POSIX serial port, headless, with the CPU time
+// it took. The dialog's boxes and texts go to standard output; the figures of the run to the --figures file:
+//   wall_us cpu_user_us cpu_sys_us voluntary_switches involuntary_switches boxes finished
+// one "name=value" a line. Exit status 0 when the update ended in "Finished" without an error box.
+
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/progress.h"
+#include "bench/console_window.h"
+#include "serial/link.h"
+#include "serial/port_connection.h"
+#include "serial/posix_clock.h"
+#include "serial/posix_port.h"
+#include "update/update_sequence.h"
+
+namespace fwu::bench {
+namespace {
+
+constexpr int kExitFinished = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitBadArguments = 2;
+constexpr std::int64_t kUsPerSecond = 1'000'000;
+constexpr std::int64_t kNsPerUs = 1'000;
+
+struct Options {
+  std::string port;
+  std::string figures;
+};
+
+std::optional<Options> ParseOptions(const std::vector<std::string_view>& args) {
+  Options options;
+  for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+    if (args[i] == "--port") {
+      options.port = args[i + 1];
+    } else if (args[i] == "--figures") {
+      options.figures = args[i + 1];
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (args.size() % 2 != 0 || options.port.empty() || options.figures.empty()) {
+    return std::nullopt;
+  }
+  return options;
+}
+
+std::int64_t MonotonicUs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * kUsPerSecond + now.tv_nsec / kNsPerUs;
+}
+
+std::int64_t Us(const timeval& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * kUsPerSecond + time.tv_usec;
+}
+
+// What the process used between two readings: the updater is single-threaded, so this is the update's cost.
+struct Usage {
+  std::int64_t wallUs = 0;
+  rusage self{};
+
+  static Usage Now() {
+    Usage usage;
+    usage.wallUs = MonotonicUs();
+    getrusage(RUSAGE_SELF, &usage.self);
+    return usage;
+  }
+};
+
+bool WriteFigures(const std::string& path, const Usage& before, const Usage& after, const ConsoleWindow& window,
+                  bool finished) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) {
+    return false;
+  }
+  bool written = true;
+  const auto line = [file, &written](const char* name, std::int64_t value) {
+    written = written && std::fprintf(file, "%s=%lld\n", name, static_cast<long long>(value)) > 0;
+  };
+  line("wall_us", after.wallUs - before.wallUs);
+  line("cpu_user_us", Us(after.self.ru_utime) - Us(before.self.ru_utime));
+  line("cpu_sys_us", Us(after.self.ru_stime) - Us(before.self.ru_stime));
+  line("voluntary_switches", after.self.ru_nvcsw - before.self.ru_nvcsw);
+  line("involuntary_switches", after.self.ru_nivcsw - before.self.ru_nivcsw);
+  line("boxes", static_cast<std::int64_t>(window.Boxes().size()));
+  line("finished", finished ? 1 : 0);
+  return std::fclose(file) == 0 && written;
+}
+
+int Main(int argc, char** argv) {
+  const auto options = ParseOptions(std::vector<std::string_view>(argv + 1, argv + argc));
+  if (!options) {
+    std::cerr << "usage: fwu_bench_update --port PATH --figures FILE\n";
+    return kExitBadArguments;
+  }
+  ConsoleWindow window(stdout);
+  PosixSerialPort port;
+  PosixClock clock;
+  if (!OpenPort(port, window, options->port)) {
+    return kExitFailed;
+  }
+  Link link{port, clock};
+  Progress progress;
+
+  const Usage before = Usage::Now();
+  RunUpdate(link, window, progress);
+  const Usage after = Usage::Now();
+
+  const bool finished = window.ErrorBoxes() == 0 && !window.Boxes().empty() && window.Boxes().back() == "Finished";
+  static_cast<void>(std::fflush(stdout));  // the dialog's lines come before the figures are written
+  if (!WriteFigures(options->figures, before, after, window, finished)) {
+    std::cerr << "fwu_bench_update: cannot write '" << options->figures << "'\n";
+    return kExitFailed;
+  }
+  return finished ? kExitFinished : kExitFailed;
+}
+
+}  // namespace
+}  // namespace fwu::bench
+
+int main(int argc, char** argv) {
+  return fwu::bench::Main(argc, argv);
+}

@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# Benchmark of a whole update against the line's floor, and of the updater's processor time.
+#
+# Runs complete updates of the carried images (program kind 0x10: second image, then main image) against the
+# simulated controller at 38400 baud and prints one table:
+#   - the floor: line time of every byte both ways, the pauses the protocol fixes (10 ms before every write of
+#     the updater, 50 ms after its EOT of a command, 1000 ms after 08 00) and the controller's own reactions,
+#     taken along the exchange as fwsim logged it;
+#   - the wall time from the first byte of the identification message to the last byte of the final EOT, and
+#     wall / floor;
+#   - the updater's processor time over the update, and its share of the wall time;
+#   - the core's instruction count for a whole update in memory (callgrind), which does not depend on the
+#     machine's load.
+# Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port), and fwupdate.exe under Wine when
+# the Windows program and the end-to-end driver are there.
+#
+# Between the updater and fwsim sits fwu_line_tap: a pseudo-terminal has no baud rate, so the tap carries the
+# updater's bytes on at 38400 baud as a UART would, and times every chunk in both directions.
+#
+#   bench/run-bench.sh                 build (release preset; mingw-x86_64 for the Wine row), run, print
+#   bench/run-bench.sh --no-build      use what is built
+#   bench/run-bench.sh --native-only   leave out the Wine row
+#
+# The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
+# missed or an update failed, 2 the benchmark itself could not run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+REPO=$(pwd)
+readonly REPO
+readonly BUILD=${FWU_BENCH_BUILD:-$REPO/build/release}
+readonly WIN_BUILD=${FWU_BENCH_WIN_BUILD:-$REPO/build/mingw-x86_64}
+readonly OUT=${FWU_BENCH_OUT:-$REPO/build/bench}
+readonly MAIN_IMAGE=$REPO/update/images/main.bin
+readonly SECOND_IMAGE=$REPO/update/images/second.bin
+# A paced update takes about 85 s; far beyond that something hangs.
+readonly UPDATE_LIMIT_S=400
+
+build=1
+wine_row=1
+for arg in "$@"; do
+  case $arg in
+  --no-build) build= ;;
+  --native-only) wine_row= ;;
+  -h | --help)
+    sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+    exit 0
+    ;;
+  *)
+    echo "unknown option: $arg (try --help)" >&2
+    exit 2
+    ;;
+  esac
+done
+
+say() { printf '== %s\n' "$*"; }
+die() {
+  printf 'run-bench: %s\n' "$*" >&2
+  exit 2
+}
+
+SIM_PID=
+TAP_PID=
+# shellcheck disable=SC2317 # called by the EXIT trap
+cleanup() {
+  for pid in $TAP_PID $SIM_PID; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
+
+wine_ready() {
+  [ -f "$REPO/tests/e2e/lib.sh" ] && [ -f "$REPO/tests/e2e/driver/CMakeLists.txt" ]
+}
+
+if [ -n "$build" ]; then
+  say "Building (release preset)"
+  cmake --workflow --preset release >"${TMPDIR:-/tmp}/fwu-bench-build.log" 2>&1 ||
+    die "the release build failed (see ${TMPDIR:-/tmp}/fwu-bench-build.log)"
+  if [ -n "$wine_row" ] && wine_ready; then
+    say "Building the Windows program (mingw-x86_64 preset)"
+    cmake --workflow --preset mingw-x86_64 >"${TMPDIR:-/tmp}/fwu-bench-build-win.log" 2>&1 ||
+      die "the Windows build failed (see ${TMPDIR:-/tmp}/fwu-bench-build-win.log)"
+  fi
+fi
+for program in sim/fwsim bench/fwu_line_tap bench/fwu_bench_update bench/fwu_bench_core_cost; do
+  [ -x "$BUILD/$program" ] || die "no $BUILD/$program (build it: cmake --workflow --preset release)"
+done
+command -v valgrind >/dev/null || die "valgrind is missing (scripts/install-deps.sh installs it)"
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+cat /proc/loadavg >"$OUT/load-before"
+
+# --- the line: fwsim behind the tap ------------------------------------------------------------------------------
+
+# Waits up to 10 s for <link> to point at the terminal named on the first line of <file>.
+wait_for_link() {
+  local link=$1 file=$2 pid=$3 tries=0 path
+  while :; do
+    path=$(head -n 1 "$file" 2>/dev/null || true)
+    if [ -n "$path" ] && [ "$(readlink "$link" 2>/dev/null)" = "$path" ]; then
+      return 0
+    fi
+    kill -0 "$pid" 2>/dev/null || return 1
+    ((tries++ < 100)) || return 1
+    sleep 0.1
+  done
+}
+
+# Starts the paced controller and the tap in <dir>; the updater opens <port>.
+start_line() {
+  local dir=$1 port=$2
+  mkdir -p "$dir"
+  "$BUILD/sim/fwsim" --pace --program-kind 10 --log "$dir/sim.log" --link "$dir/controller" \
+    --expect-main "$MAIN_IMAGE" --expect-second "$SECOND_IMAGE" --exit-after-update \
+    >"$dir/sim.out" 2>"$dir/sim.err" &
+  SIM_PID=$!
+  wait_for_link "$dir/controller" "$dir/sim.out" "$SIM_PID" || die "fwsim did not start: $(cat "$dir/sim.err")"
+  "$BUILD/bench/fwu_line_tap" --device "$dir/controller" --link "$port" --log "$dir/tap.log" \
+    >"$dir/tap.out" 2>"$dir/tap.err" &
+  TAP_PID=$!
+  wait_for_link "$port" "$dir/tap.out" "$TAP_PID" || die "the line tap did not start: $(cat "$dir/tap.err")"
+}
+
+# Waits for fwsim to end after the update's last exchange (stopping it after <seconds> at most), then stops
+# the tap, which writes its log.
+stop_line() {
+  local seconds=$1 waited=0
+  while kill -0 "$SIM_PID" 2>/dev/null && ((waited++ < seconds * 10)); do
+    sleep 0.1
+  done
+  kill -TERM "$SIM_PID" 2>/dev/null || true
+  wait "$SIM_PID" 2>/dev/null || true
+  SIM_PID=
+  kill -TERM "$TAP_PID" 2>/dev/null || true
+  wait "$TAP_PID" 2>/dev/null || true
+  TAP_PID=
+}
+
+# --- the rows ------------------------------------------------------------------------------------------------------
+
+core_cost() {
+  say "Counting the core's instructions for a whole update in memory (callgrind)"
+  local figures=$OUT/core.txt profile=$OUT/callgrind.out
+  valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$profile" \
+    "$BUILD/bench/fwu_bench_core_cost" >"$figures" 2>"$OUT/callgrind.log" ||
+    die "the in-memory update failed: $(cat "$figures")"
+  local total seams
+  total=$(awk '$1 == "totals:" { print $2 }' "$profile")
+  # The port, clock and window stand-ins switch counting off on entry and on again on return; the few
+  # instructions of each switch are theirs, not the core's.
+  seams=$(callgrind_annotate --threshold=100 "$profile" 2>/dev/null |
+    awk '/fwu::bench::/ { gsub(",", "", $1); sum += $1 } END { print sum + 0 }')
+  [ -n "$total" ] || die "callgrind counted nothing (see $OUT/callgrind.log)"
+  echo "instructions=$((total - seams))" >>"$figures"
+  echo "seam_instructions=$seams" >>"$figures"
+}
+
+native_row() {
+  say "Native update: fwu_bench_update on the POSIX port (about 85 s)"
+  local dir=$OUT/native
+  start_line "$dir" "$dir/port"
+  local status=0
+  timeout "$UPDATE_LIMIT_S" "$BUILD/bench/fwu_bench_update" --port "$dir/port" --figures "$dir/cpu.txt" \
+    >"$dir/app.out" 2>&1 || status=$?
+  stop_line $((status == 0 ? 30 : 0))
+  [ "$status" -eq 0 ] || say "the native update did not finish (exit $status): $(tail -n 3 "$dir/app.out")"
+}
+
+# shellcheck source=bench/wine-row.sh
+. "$REPO/bench/wine-row.sh"
+
+core_cost
+native_row
+rows=(--native "$OUT/native")
+if [ -n "$wine_row" ]; then
+  if wine_ready; then
+    wine_row && rows+=(--wine "$OUT/wine")
+  else
+    say "No Wine row: the end-to-end driver (tests/e2e) is not in this tree yet"
+  fi
+fi
+cat /proc/loadavg >"$OUT/load-after"
+
+echo
+status=0
+python3 "$REPO/bench/analyze.py" "${rows[@]}" --core "$OUT/core.txt" --load "$OUT/load-before" "$OUT/load-after" |
+  tee "$OUT/table.txt" || status=${PIPESTATUS[0]}
+exit "$status"
