@@ -20,6 +20,7 @@
 #   bench/run-bench.sh                 build (release preset; mingw-x86_64 for the Wine row), run, print
 #   bench/run-bench.sh --no-build      use what is built
 #   bench/run-bench.sh --native-only   leave out the Wine row
+#   bench/run-bench.sh --wine-only     leave out the native row
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -36,11 +37,13 @@ readonly SECOND_IMAGE=$REPO/update/images/second.bin
 readonly UPDATE_LIMIT_S=400
 
 build=1
-wine_row=1
+want_native=1
+want_wine=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
-  --native-only) wine_row= ;;
+  --native-only) want_wine= ;;
+  --wine-only) want_native= ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -76,7 +79,7 @@ if [ -n "$build" ]; then
   say "Building (release preset)"
   cmake --workflow --preset release >"${TMPDIR:-/tmp}/fwu-bench-build.log" 2>&1 ||
     die "the release build failed (see ${TMPDIR:-/tmp}/fwu-bench-build.log)"
-  if [ -n "$wine_row" ] && wine_ready; then
+  if [ -n "$want_wine" ] && wine_ready; then
     say "Building the Windows program (mingw-x86_64 preset)"
     cmake --workflow --preset mingw-x86_64 >"${TMPDIR:-/tmp}/fwu-bench-build-win.log" 2>&1 ||
       die "the Windows build failed (see ${TMPDIR:-/tmp}/fwu-bench-build-win.log)"
@@ -171,9 +174,12 @@ native_row() {
 . "$REPO/bench/wine-row.sh"
 
 core_cost
-native_row
-rows=(--native "$OUT/native")
-if [ -n "$wine_row" ]; then
+rows=()
+if [ -n "$want_native" ]; then
+  native_row
+  rows+=(--native "$OUT/native")
+fi
+if [ -n "$want_wine" ]; then
   if wine_ready; then
     wine_row && rows+=(--wine "$OUT/wine")
   else
