@@ -388,6 +388,7 @@ def analyse_run(directory):
         "blocks": blocks,
         "tap_late": sum(c.done_us - c.due_us for c in host if c.read_us >= start),
         "lost": lost,
+        "sleeps": writes + exchanges + commits,
         "per_step": fit_line(between_blocks),
         "steps": sum(x for x, _ in between_blocks),
     }
@@ -495,6 +496,9 @@ def print_table(rows, core, load, out):
         fixed, per_step = r["per_step"]
         out.write(f"    before a command, per progress step and pump: {ms(per_step)} ({r['steps']} steps; "
                   f"{ms(fixed)} per command besides)\n")
+        if "oversleep" in r:
+            out.write(f"    the system's oversleeping: {r['sleeps']} sleeps x {r['oversleep']:.0f} us (median, "
+                      f"measured after the run) = {seconds(r['sleeps'] * r['oversleep'])} of the waste\n")
         out.write(f"    (controller's reaction: mean {ms(r['reaction'] / r['answers'])}, max {ms(r['reaction_max'])};"
                   f" tap late by {seconds(r['tap_late'])} in all; enquiry EOTs purged before they left: {r['lost']})\n")
 
@@ -521,6 +525,8 @@ def evaluate(name, directory, wine):
         wall = int(figures.get("wall_us", 0)) or result["wall"]
         result["cpu_text"] = f"{seconds(cpu)} ({int(figures['cpu_user_us']) / 1e6:.2f}+{int(figures['cpu_sys_us']) / 1e6:.2f})"
         result["cpu_share"] = cpu / wall
+        if "oversleep_us" in figures:
+            result["oversleep"] = int(figures["oversleep_us"])
         if "server_us" in figures:
             result["cpu_extra"] = seconds(int(figures["server_us"]))
         if not wine and result["cpu_share"] > TARGET_NATIVE_CPU_SHARE:

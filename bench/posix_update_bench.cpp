@@ -1,10 +1,13 @@
 // fwu_bench_update: one whole update of the carried images over a POSIX serial port, headless, with the CPU time
-// it took. The dialog's boxes and texts go to standard output; the figures of the run to the --figures file:
+// it took. The dialog's boxes and texts go to standard output; the figures of the run to the --figures file, one
+// "name=value" a line:
 //   wall_us cpu_user_us cpu_sys_us voluntary_switches involuntary_switches boxes finished
-// one "name=value" a line. Exit status 0 when the update ended in "Finished" without an error box.
+//   oversleep_us   how late a 10 ms sleep of the clock ends on this machine, measured after the update
+// Exit status 0 when the update ended in "Finished" without an error box.
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -30,6 +33,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitBadArguments = 2;
 constexpr std::int64_t kUsPerSecond = 1'000'000;
 constexpr std::int64_t kNsPerUs = 1'000;
+constexpr std::int64_t kUsPerMs = 1'000;
 
 struct Options {
   std::string port;
@@ -76,8 +80,23 @@ struct Usage {
   }
 };
 
+// How much later than asked a 10 ms sleep of the clock ends on this machine now, the median of a few: the
+// updater sleeps before every write, so this much of its lateness per write is the system's, not its own.
+std::int64_t MedianOversleepUs(Clock& clock) {
+  constexpr int kSleeps = 21;
+  constexpr std::uint32_t kSleepMs = 10;
+  std::vector<std::int64_t> over;
+  for (int i = 0; i < kSleeps; ++i) {
+    const std::int64_t start = MonotonicUs();
+    clock.SleepMs(kSleepMs);
+    over.push_back(MonotonicUs() - start - std::int64_t{kSleepMs} * kUsPerMs);
+  }
+  std::nth_element(over.begin(), over.begin() + kSleeps / 2, over.end());
+  return over[kSleeps / 2];
+}
+
 bool WriteFigures(const std::string& path, const Usage& before, const Usage& after, const ConsoleWindow& window,
-                  bool finished) {
+                  bool finished, std::int64_t oversleepUs) {
   std::FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) {
     return false;
@@ -93,6 +112,7 @@ bool WriteFigures(const std::string& path, const Usage& before, const Usage& aft
   line("involuntary_switches", after.self.ru_nivcsw - before.self.ru_nivcsw);
   line("boxes", static_cast<std::int64_t>(window.Boxes().size()));
   line("finished", finished ? 1 : 0);
+  line("oversleep_us", oversleepUs);
   return std::fclose(file) == 0 && written;
 }
 
@@ -117,7 +137,7 @@ int Main(int argc, char** argv) {
 
   const bool finished = window.ErrorBoxes() == 0 && !window.Boxes().empty() && window.Boxes().back() == "Finished";
   static_cast<void>(std::fflush(stdout));  // the dialog's lines come before the figures are written
-  if (!WriteFigures(options->figures, before, after, window, finished)) {
+  if (!WriteFigures(options->figures, before, after, window, finished, MedianOversleepUs(clock))) {
     std::cerr << "fwu_bench_update: cannot write '" << options->figures << "'\n";
     return kExitFailed;
   }
