@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs every fuzz harness for a while, each from its seed corpus (the wire examples) in a scratch copy, and fails
+# on the first finding. Usage: tests/fuzz/run-fuzzers.sh [seconds per harness, default 12] [build dir]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:-12}
+build=${2:-build/fuzz}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+status=0
+for fuzzer in "$build"/tests/fuzz/fuzz_*; do
+  name=${fuzzer##*/fuzz_}
+  mkdir -p "$work/$name"
+  if [ -d "tests/fuzz/corpus/$name" ]; then
+    cp "tests/fuzz/corpus/$name"/* "$work/$name"/
+  fi
+  if "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$work/$name-" "$work/$name" \
+      >"$work/$name.log" 2>&1; then
+    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$name.log" | grep -o '[0-9]*$' || echo '?')
+    echo "fuzz $name: no finding in ${seconds}s ($runs runs)"
+  else
+    echo "fuzz $name: FINDING"
+    tail -40 "$work/$name.log"
+    status=1
+  fi
+done
+exit $status
