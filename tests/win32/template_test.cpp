@@ -16,7 +16,7 @@ namespace fwu::test {
 namespace {
 
 // The template as the operator's window is built from it, written down here apart from the resource script.
-struct ControlSpec {
+struct TemplateControl {
   int id;
   const char* className;    // as registered
   std::uint16_t classAtom;  // the predefined class's ordinal in a template, 0 for a class by name
@@ -26,7 +26,7 @@ struct ControlSpec {
 };
 
 constexpr DWORD kChildVisible = WS_CHILD | WS_VISIBLE;
-const std::vector<ControlSpec> kControls = {
+const std::vector<TemplateControl> kControls = {
     {1001, "Button", 0x80, "COM OPEN", WS_TABSTOP | BS_PUSHBUTTON, 7, 30, 50, 14},
     {1002, "Button", 0x80, "COM CLOSE", WS_TABSTOP | BS_PUSHBUTTON, 89, 30, 50, 14},
     {1003, "ComboBox", 0x85, "", WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWN, 7, 7, 132, 30},
@@ -139,7 +139,7 @@ TEST(DialogTemplateTest, TemplateIsStoredUnderJapaneseAsAnExtendedTemplate) {
   EXPECT_EQ(reader.Byte(), DEFAULT_CHARSET);
   EXPECT_EQ(reader.Text(), "MS Shell Dlg");
 
-  for (const ControlSpec& control : kControls) {
+  for (const TemplateControl& control : kControls) {
     SCOPED_TRACE(control.id);
     reader.AlignDword();
     EXPECT_EQ(reader.Dword(), 0U) << "help id";
@@ -184,7 +184,7 @@ class CreatedDialogTest : public ::testing::Test {
 TEST_F(CreatedDialogTest, ControlsAreCreatedInTemplateOrderWithTheirClassesTextsAndStyles) {
   ASSERT_TRUE(dialog.Created());
   HWND child = GetWindow(dialog.Window(), GW_CHILD);
-  for (const ControlSpec& control : kControls) {
+  for (const TemplateControl& control : kControls) {
     SCOPED_TRACE(control.id);
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(GetDlgCtrlID(child), control.id) << "tab order is template order";
@@ -228,7 +228,7 @@ TEST_F(CreatedDialogTest, DialogIsAFixedCaptionedPopupAndNotYetShown) {
   EXPECT_EQ(client.bottom, expected.bottom);
 
   // Controls sit where the template puts them, in the dialog's own units.
-  for (const ControlSpec& control : kControls) {
+  for (const TemplateControl& control : kControls) {
     if (control.id == 1003) {
       continue;  // a drop-down selector's window is its closed height, not the template's list height
     }
