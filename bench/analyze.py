@@ -297,7 +297,7 @@ def progress_steps(messages):
     """For every command of the updater, how many progress steps (each with its message pump) it took between
     the previous command's exchange and this one: one per block position passed, sent or blank."""
     steps = {}
-    position = None  # the next block position of the region being written
+    position = None  # the first block position of the region whose progress step is still to come
     for m in messages:
         if m.direction != "in" or m.cmd is None:
             continue
@@ -431,7 +431,7 @@ def percent(share):
 def print_table(rows, core, load, out):
     names = [name for name, _ in rows]
     width = 44
-    column = 22
+    column = 24
 
     def line(label, values, note=""):
         text = label.ljust(width) + "".join(str(v).rjust(column) for v in values)
