@@ -509,11 +509,11 @@ def evaluate(name, directory, wine):
     verdict = memory_verdict(directory)
     finished = figures.get("finished") == "1"
     equal = verdict == "memory: main equal, second equal"
-    result["outcome"] = "Finished, memory equal" if finished and equal else (
-        ("Finished" if finished else "not finished") + ", " + verdict.replace("memory: ", ""))
+    result["outcome"] = "Finished, memory equal" if finished and equal else "FAILED (see below)"
     failures = []
     if not (finished and equal):
-        failures.append(f"{name}: the update did not complete ({result['outcome']})")
+        failures.append(f"{name}: the update did not complete: {'Finished' if finished else 'no Finished'}, "
+                        f"{verdict}")
         return result, failures
     result.update(analyse_run(directory))
     result["ratio"] = result["wall"] / result["served_floor"]
