@@ -39,7 +39,7 @@ echo "== Making a Wine prefix with COM7 mapped to the controller (about 15 s)"
 e2e_make_prefix
 
 echo "== Starting the simulated controller (program kind 0x10, firmware $CONTROLLER_VERSION)"
-e2e_start_sim "$E2E_WORK" --kind 0x10 --version "$CONTROLLER_VERSION" --pace --log "$demoDir/controller.log" \
+e2e_start_sim "$E2E_WORK" --program-kind 10 --version "$CONTROLLER_VERSION" --pace --log "$demoDir/controller.log" \
   --expect-main "$E2E_MAIN_IMAGE" --expect-second "$E2E_SECOND_IMAGE" ||
   e2e_die "the simulated controller did not start"
 echo "   it answers on $E2E_SIM_SLAVE, which the program sees as COM7"

@@ -160,7 +160,7 @@ EOF
 
 case_open_versions() {
   DESCRIPTION="COM OPEN shows both versions, VERSION READ again, COM CLOSE"
-  case_start_sim --kind 0x20 --version "$CONTROLLER_VERSION" || return
+  case_start_sim --program-kind 20 --version "$CONTROLLER_VERSION" || return
   case_drive < <(open_versions_steps) || return
   case_expect_exit_zero
   case_stop_sim
@@ -216,8 +216,9 @@ EOF
 }
 
 case_update_0x20() {
-  DESCRIPTION="update, program kind 0x20: Finished, 100 %, main image in memory"
-  case_start_sim --kind 0x20 --version "$CONTROLLER_VERSION" --expect-main "$E2E_MAIN_IMAGE" || return
+  DESCRIPTION="update, program kind 0x20: Finished, 100 %, main image in memory, second untouched"
+  case_start_sim --program-kind 20 --version "$CONTROLLER_VERSION" --expect-main "$E2E_MAIN_IMAGE" \
+    --expect-second "$ERASED_SECOND" || return
   case_drive < <(update_steps) || return
   case_expect_exit_zero
   case_stop_sim verdict
@@ -225,7 +226,7 @@ case_update_0x20() {
 
 case_update_0x10() {
   DESCRIPTION="update, program kind 0x10, close refused meanwhile: both images in memory, exit 0"
-  case_start_sim --kind 0x10 --version "$CONTROLLER_VERSION" --expect-main "$E2E_MAIN_IMAGE" \
+  case_start_sim --program-kind 10 --version "$CONTROLLER_VERSION" --expect-main "$E2E_MAIN_IMAGE" \
     --expect-second "$E2E_SECOND_IMAGE" || return
   case_drive < <(update_steps guard) || return
   case_expect_exit_zero
@@ -248,10 +249,11 @@ EOF
 
 case_status_0320() {
   DESCRIPTION="status 0x0012 on 03 20: 0012 : Errors, nothing written"
-  case_start_sim --kind 0x10 --version "$CONTROLLER_VERSION" --status 0320:0012 || return
+  case_start_sim --program-kind 10 --version "$CONTROLLER_VERSION" --status 03:20=0012 \
+    --expect-main "$ERASED_MAIN" --expect-second "$ERASED_SECOND" || return
   case_drive < <(status_0320_steps) || return
   case_expect_exit_zero
-  case_stop_sim
+  case_stop_sim verdict
 }
 
 nak3_steps() {
@@ -267,7 +269,7 @@ EOF
 
 case_nak3() {
   DESCRIPTION="three NAKs for the version query: -15 Retry over, both values empty"
-  case_start_sim --kind 0x20 --version "$CONTROLLER_VERSION" --nak-commands 3 || return
+  case_start_sim --program-kind 20 --version "$CONTROLLER_VERSION" --nak-commands 3 || return
   case_drive < <(nak3_steps) || return
   case_expect_exit_zero
   case_stop_sim
@@ -284,7 +286,7 @@ EOF
 
 case_open_held() {
   DESCRIPTION="port held open by another program: Open Err1; opens once released"
-  case_start_sim --kind 0x20 --version "$CONTROLLER_VERSION" || return
+  case_start_sim --program-kind 20 --version "$CONTROLLER_VERSION" || return
   e2e_hold_port "$CASE_DIR" || {
     case_fail "could not hold the port in exclusive mode"
     return
@@ -313,6 +315,11 @@ e2e_find_programs
 e2e_setup
 started=$SECONDS
 e2e_log "== End-to-end: $(basename "$E2E_APP") under Wine against $(basename "$E2E_SIM"), work folder $E2E_WORK"
+# Erased regions, to show that a failed or one-phase update leaves a region alone.
+ERASED_MAIN=$E2E_WORK/erased-main.bin
+ERASED_SECOND=$E2E_WORK/erased-second.bin
+head -c 524288 /dev/zero | tr '\0' '\377' >"$ERASED_MAIN"
+head -c 65536 /dev/zero | tr '\0' '\377' >"$ERASED_SECOND"
 e2e_start_xvfb
 e2e_log "   display $DISPLAY; making the Wine prefix ..."
 e2e_make_prefix
