@@ -100,6 +100,16 @@ case_stop_sim() {
   fi
 }
 
+# The controller's log names every command Frame it took in ("in frame STX ... cmd=F0:10"); counting them
+# shows what the dialog cannot: that a read really happened, or how often a refused command was sent.
+case_expect_commands() {
+  local code=$1 expected=$2 seen
+  seen=$(grep -cE "^[0-9]+ in frame STX .* cmd=$code( |\$)" "$CASE_DIR/sim.log" || true)
+  if [ "$seen" -ne "$expected" ]; then
+    case_fail "the controller took $seen command Frames $code, expected $expected"
+  fi
+}
+
 case_end() {
   e2e_release_port
   e2e_kill_app
@@ -164,6 +174,8 @@ case_open_versions() {
   case_drive < <(open_versions_steps) || return
   case_expect_exit_zero
   case_stop_sim
+  # One version query after COM OPEN, one for VERSION READ.
+  case_expect_commands F0:10 2
 }
 
 open_silent_steps() {
@@ -273,6 +285,8 @@ case_nak3() {
   case_drive < <(nak3_steps) || return
   case_expect_exit_zero
   case_stop_sim
+  # The first sending and two repeats; the third NAK ends the exchange.
+  case_expect_commands F0:10 3
 }
 
 held_steps() {
@@ -296,6 +310,7 @@ case_open_held() {
   case_drive released < <(open_versions_steps) || return
   case_expect_exit_zero
   case_stop_sim
+  case_expect_commands F0:10 2
 }
 
 # ---- run ----------------------------------------------------------------------------------------------------
