@@ -18,9 +18,11 @@ std::uint32_t WriteBytes(Link& link, std::span<const std::uint8_t> bytes) {
   int emptyAttempts = 0;
   while (total < bytes.size()) {
     const WriteOutcome outcome = link.port.Write(bytes.subspan(total));
-    if (outcome.ok && outcome.written > 0) {
-      // A partial write is completed: a Frame cut short on the wire would only be refused by the controller.
-      total += std::min<std::size_t>(outcome.written, bytes.size() - total);
+    // A partial write is completed: a Frame cut short on the wire would only be refused by the controller. What
+    // the driver accepted is on its way even when the call then reports a failure, so it is never sent twice.
+    const std::size_t accepted = std::min<std::size_t>(outcome.written, bytes.size() - total);
+    total += accepted;
+    if (accepted > 0) {
       continue;
     }
     if (++emptyAttempts == kMaxEmptyAttempts) {

@@ -1,0 +1,216 @@
+#include "serial/posix_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <limits>
+
+namespace fwu {
+
+namespace {
+
+// A read that finds nothing waits this long for a byte, as the Windows port's 1 ms read time-outs do. The
+// protocol builds its deadlines out of many such reads, so an empty read must never return sooner: that would
+// turn a caller's deadline loop into a busy spin.
+constexpr long kReadTimeoutMs = 1;
+constexpr long kNsPerMs = 1000000;
+constexpr long kNsPerSecond = 1000000000;
+
+timespec MonotonicNow() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now;
+}
+
+timespec AddMs(timespec time, long ms) {
+  time.tv_nsec += ms * kNsPerMs;
+  time.tv_sec += time.tv_nsec / kNsPerSecond;
+  time.tv_nsec %= kNsPerSecond;
+  return time;
+}
+
+void SleepUntil(const timespec& wakeAt) {
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wakeAt, nullptr) == EINTR) {
+  }
+}
+
+// Waits up to timeoutMs for the descriptor to become ready for events; a hang-up or an error is not readiness.
+bool WaitFor(int fd, short events, int timeoutMs) {
+  pollfd watch{fd, events, 0};
+  return ::poll(&watch, 1, timeoutMs) > 0 && (watch.revents & events) != 0;
+}
+
+std::optional<std::uint8_t> ReadWaitingByte(int fd) {
+  std::uint8_t byte = 0;
+  ssize_t count = 0;
+  do {
+    count = ::read(fd, &byte, 1);
+  } while (count < 0 && errno == EINTR);
+  if (count == 1) {
+    return byte;
+  }
+  return std::nullopt;
+}
+
+ssize_t WriteOnce(int fd, std::span<const std::uint8_t> bytes) {
+  ssize_t count = 0;
+  do {
+    count = ::write(fd, bytes.data(), bytes.size());
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+bool WouldBlock(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// A write of n bytes is given n + 1 ms to find room in the output queue, as the Windows port's write time-outs
+// allow.
+int WriteTimeoutMs(std::size_t count) {
+  return count < static_cast<std::size_t>(INT_MAX) ? static_cast<int>(count) + 1 : INT_MAX;
+}
+
+// Only one updater may drive the line. TIOCEXCL refuses further opens of the terminal, but not to root; the
+// advisory lock stops a second updater whoever runs it.
+bool TakeExclusiveUse(int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return false;
+  }
+  // Fails only on something that is no terminal, which reading the line settings reports next.
+  static_cast<void>(::ioctl(fd, TIOCEXCL));
+  return true;
+}
+
+void MakeRaw8N1(termios& settings) {
+  cfmakeraw(&settings);
+  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+  settings.c_cflag |= CS8 | CLOCAL | CREAD;
+  // Reads never block in the driver: the short waits are done with poll.
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+}
+
+bool SetSpeed(termios& settings) {
+  return cfsetispeed(&settings, B38400) == 0 && cfsetospeed(&settings, B38400) == 0;
+}
+
+// tcsetattr succeeds when any of the changes was taken, so the settings are read back to see that all of them
+// were.
+bool HoldsLineSettings(int fd) {
+  termios settings{};
+  if (tcgetattr(fd, &settings) != 0) {
+    return false;
+  }
+  return cfgetospeed(&settings) == B38400 && cfgetispeed(&settings) == B38400 && (settings.c_cflag & CSIZE) == CS8 &&
+         (settings.c_cflag & (PARENB | CSTOPB)) == 0;
+}
+
+// DTR, then RTS. A pseudo-terminal has no modem lines and refuses both; the controller's adapter does not need
+// them to answer, so the results are not looked at.
+void RaiseModemLines(int fd) {
+  const int dtr = TIOCM_DTR;
+  static_cast<void>(::ioctl(fd, TIOCMBIS, &dtr));
+  const int rts = TIOCM_RTS;
+  static_cast<void>(::ioctl(fd, TIOCMBIS, &rts));
+}
+
+}  // namespace
+
+PosixSerialPort::~PosixSerialPort() {
+  Release();
+}
+
+OpenResult PosixSerialPort::Open(const std::string& portName) {
+  Close();
+  FileDescriptor fd(::open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.IsValid() || !TakeExclusiveUse(fd.Get())) {
+    return OpenResult::OpenFailed;
+  }
+  fd_ = std::move(fd);
+  const OpenResult result = Configure();
+  if (result != OpenResult::Ok) {
+    Close();
+  }
+  return result;
+}
+
+OpenResult PosixSerialPort::Configure() {
+  termios settings{};
+  if (tcgetattr(fd_.Get(), &settings) != 0) {
+    return OpenResult::ReadSettingsFailed;
+  }
+  MakeRaw8N1(settings);
+  if (!SetSpeed(settings) || tcsetattr(fd_.Get(), TCSANOW, &settings) != 0 || !HoldsLineSettings(fd_.Get())) {
+    return OpenResult::WriteSettingsFailed;
+  }
+  RaiseModemLines(fd_.Get());
+  return OpenResult::Ok;
+}
+
+void PosixSerialPort::Close() {
+  Release();
+}
+
+void PosixSerialPort::Release() {
+  if (!fd_.IsValid()) {
+    return;
+  }
+  // A pseudo-terminal outlives its slave's last close and would keep refusing opens; give the next one its turn.
+  static_cast<void>(::ioctl(fd_.Get(), TIOCNXCL));
+  fd_.Reset();
+}
+
+std::optional<std::uint8_t> PosixSerialPort::ReadByte() {
+  const timespec giveUpAt = AddMs(MonotonicNow(), kReadTimeoutMs);
+  if (fd_.IsValid()) {
+    if (const auto byte = ReadWaitingByte(fd_.Get())) {
+      return byte;
+    }
+    if (WaitFor(fd_.Get(), POLLIN, static_cast<int>(kReadTimeoutMs))) {
+      if (const auto byte = ReadWaitingByte(fd_.Get())) {
+        return byte;
+      }
+    }
+  }
+  // A line that has hung up (poll wakes at once, read fails with EIO) or a closed port has no wait of its own.
+  SleepUntil(giveUpAt);
+  return std::nullopt;
+}
+
+WriteOutcome PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
+  if (!fd_.IsValid()) {
+    return {};
+  }
+  // The written count is reported in 32 bits; a longer request is simply a partial write.
+  bytes = bytes.first(std::min<std::size_t>(bytes.size(), std::numeric_limits<std::uint32_t>::max()));
+  ssize_t count = WriteOnce(fd_.Get(), bytes);
+  if (count < 0 && WouldBlock(errno)) {
+    // The output queue is full: wait for room, as long as a Windows write would wait, and try once more.
+    static_cast<void>(WaitFor(fd_.Get(), POLLOUT, WriteTimeoutMs(bytes.size())));
+    count = WriteOnce(fd_.Get(), bytes);
+    if (count < 0 && WouldBlock(errno)) {
+      // Still no room: like a Windows write whose time-out ran out, the call succeeded with nothing taken.
+      return {true, 0};
+    }
+  }
+  if (count < 0) {
+    return {};
+  }
+  return {true, static_cast<std::uint32_t>(count)};
+}
+
+void PosixSerialPort::Purge() {
+  if (fd_.IsValid()) {
+    static_cast<void>(tcflush(fd_.Get(), TCIOFLUSH));
+  }
+}
+
+}  // namespace fwu
