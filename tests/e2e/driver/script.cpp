@@ -108,7 +108,8 @@ std::string Quote(const std::string& text) {
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+          static_cast<void>(
+              std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c))));
           out += hex;
         } else {
           out += c;

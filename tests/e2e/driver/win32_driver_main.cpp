@@ -102,7 +102,7 @@ class Runner {
   std::string ControlText(int id) const;
   std::string EnabledStates() const;
   void WatchProgress();
-  void Say(const std::string& line);
+  void Say(const std::string& line) const;
   bool Fail(const std::string& why);
   void DumpState();
 
@@ -157,10 +157,10 @@ int Runner::Run(const std::vector<Step>& steps) {
   return kExitPassed;
 }
 
-void Runner::Say(const std::string& line) {
+void Runner::Say(const std::string& line) const {
   const double seconds = static_cast<double>(GetTickCount64() - start_) / 1000.0;
-  std::printf("[%7.2fs] %s\n", seconds, line.c_str());
-  std::fflush(stdout);
+  static_cast<void>(std::printf("[%7.2fs] %s\n", seconds, line.c_str()));
+  static_cast<void>(std::fflush(stdout));
 }
 
 bool Runner::Fail(const std::string& why) {
@@ -193,7 +193,7 @@ bool Runner::WaitUntil(Condition condition, bool boxesExpected) {
 
 // Reports the percentage as the operator watches it: every tenth and the end.
 void Runner::WatchProgress() {
-  if (dialog_ == nullptr || !IsWindow(dialog_)) {
+  if (dialog_ == nullptr || !Exists(dialog_)) {
     return;
   }
   const std::string percent = ControlText(kIdPercentText);
@@ -209,7 +209,7 @@ void Runner::WatchProgress() {
 }
 
 bool Runner::NeedDialog() {
-  if (dialog_ == nullptr || !IsWindow(dialog_)) {
+  if (dialog_ == nullptr || !Exists(dialog_)) {
     return Fail("no updater dialog (wait-dialog first)");
   }
   return true;
@@ -231,19 +231,19 @@ std::string Runner::ControlText(int id) const {
 std::string Runner::EnabledStates() const {
   std::string states;
   for (const int id : kPatternIds) {
-    states += std::to_string(id) + (IsWindowEnabled(Control(id)) ? " on  " : " off ");
+    states += std::to_string(id) + (Enabled(Control(id)) ? " on  " : " off ");
   }
   return states;
 }
 
 void Runner::DumpState() {
-  if (dialog_ == nullptr || !IsWindow(dialog_)) {
+  if (dialog_ == nullptr || !Exists(dialog_)) {
     Say("  state: no updater dialog");
     return;
   }
   Say("  state: title " + Quote(StoredText(dialog_)));
   for (const int id : kWatchedIds) {
-    Say("  state: " + std::to_string(id) + (IsWindowEnabled(Control(id)) ? " on  " : " off ") +
+    Say("  state: " + std::to_string(id) + (Enabled(Control(id)) ? " on  " : " off ") +
         Quote(id == kIdPortSelector ? ControlText(id) : StoredText(Control(id))));
   }
   for (const MessageBoxView& box : OwnedMessageBoxes(dialog_, kQuickAnswerMs)) {
@@ -254,7 +254,7 @@ void Runner::DumpState() {
 
 bool Runner::WaitDialog(const Step&) {
   HWND found = nullptr;
-  if (!WaitUntil([&found] { return (found = FindUpdaterDialog()) != nullptr && IsWindowVisible(found); })) {
+  if (!WaitUntil([&found] { return (found = FindUpdaterDialog()) != nullptr && Visible(found); })) {
     return Fail("no updater dialog appeared");
   }
   dialog_ = found;
@@ -334,7 +334,7 @@ bool Runner::PatternStep(const Step& step) {
   }
   auto matches = [&] {
     for (std::size_t i = 0; i < std::size(kPatternIds); ++i) {
-      if ((IsWindowEnabled(Control(kPatternIds[i])) != FALSE) != pattern->enabled[i]) {
+      if (Enabled(Control(kPatternIds[i])) != pattern->enabled[i]) {
         return false;
       }
     }
@@ -377,7 +377,7 @@ bool Runner::Click(const Step& step) {
   if (button == nullptr) {
     return Fail("no control " + step.args[0]);
   }
-  if (!IsWindowEnabled(button)) {
+  if (!Enabled(button)) {
     return Fail("button " + step.args[0] + " " + Quote(StoredText(button)) + " is disabled");
   }
   Say("click " + step.args[0] + " " + Quote(StoredText(button)));
@@ -426,7 +426,7 @@ bool Runner::PressAndWaitGone(const MessageBoxView& box) {
   if (!PressOk(box.window)) {
     return Fail("OK could not be pressed");
   }
-  if (!WaitUntil([&] { return !IsWindow(box.window); }, true)) {
+  if (!WaitUntil([&] { return !Exists(box.window); }, true)) {
     return Fail("the message box stayed after OK");
   }
   Say("  OK pressed, box closed");
@@ -497,7 +497,7 @@ bool Runner::Close(const Step& step) {
 }
 
 bool Runner::Gone(const Step&) {
-  if (!WaitUntil([this] { return dialog_ == nullptr || !IsWindow(dialog_); })) {
+  if (!WaitUntil([this] { return dialog_ == nullptr || !Exists(dialog_); })) {
     return Fail("the dialog is still there");
   }
   Say("the dialog is gone");
@@ -550,18 +550,18 @@ int main(int argc, char** argv) {
   // The transcript goes to a file on the Linux side; keep its line ends as written.
   _setmode(_fileno(stdout), _O_BINARY);
   if (argc != 2) {
-    std::printf("usage: fwu_e2e_driver SCRIPT\n");
+    static_cast<void>(std::printf("usage: fwu_e2e_driver SCRIPT\n"));
     return 2;
   }
   std::string text;
   std::vector<fwu::e2e::Step> steps;
   std::string error;
   if (!fwu::e2e::ReadScriptFile(argv[1], text)) {
-    std::printf("cannot read the script %s\n", argv[1]);
+    static_cast<void>(std::printf("cannot read the script %s\n", argv[1]));
     return 2;
   }
   if (!fwu::e2e::ParseScript(text, steps, error)) {
-    std::printf("script %s: %s\n", argv[1], error.c_str());
+    static_cast<void>(std::printf("script %s: %s\n", argv[1], error.c_str()));
     return 2;
   }
   fwu::e2e::Runner runner;

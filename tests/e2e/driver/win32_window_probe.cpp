@@ -26,7 +26,8 @@ bool SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, un
 }
 
 BOOL CALLBACK CollectTopLevel(HWND window, LPARAM context) {
-  reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+  // EnumWindows hands our context back as an integer.
+  reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);  // NOLINT(performance-no-int-to-ptr)
   return TRUE;
 }
 
@@ -43,7 +44,8 @@ std::vector<HWND> TopLevelDialogs() {
 }
 
 BOOL CALLBACK CollectChild(HWND window, LPARAM context) {
-  reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+  // EnumWindows hands our context back as an integer.
+  reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);  // NOLINT(performance-no-int-to-ptr)
   return TRUE;
 }
 
@@ -54,7 +56,7 @@ bool ShowsIcon(HWND box, unsigned timeoutMs) {
   EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&children));
   for (HWND child : children) {
     const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
-    if (ClassOf(child) != kStaticClass || (style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child)) {
+    if (ClassOf(child) != kStaticClass || (style & SS_TYPEMASK) != SS_ICON || !Visible(child)) {
       continue;
     }
     DWORD_PTR icon = 0;
@@ -163,7 +165,7 @@ bool PostClick(HWND button) {
 std::vector<MessageBoxView> OwnedMessageBoxes(HWND owner, unsigned timeoutMs) {
   std::vector<MessageBoxView> boxes;
   for (HWND window : TopLevelDialogs()) {
-    if (window == owner || GetWindow(window, GW_OWNER) != owner || !IsWindowVisible(window)) {
+    if (window == owner || GetWindow(window, GW_OWNER) != owner || !Visible(window)) {
       continue;
     }
     MessageBoxView view;
@@ -189,7 +191,7 @@ CloseOutcome RequestClose(HWND dialog, bool viaSystemMenu, unsigned timeoutMs) {
   DWORD_PTR result = 0;
   const bool answered = viaSystemMenu ? SendWithTimeout(dialog, WM_SYSCOMMAND, SC_CLOSE, 0, timeoutMs, result)
                                       : SendWithTimeout(dialog, WM_CLOSE, 0, 0, timeoutMs, result);
-  if (!IsWindow(dialog)) {
+  if (!Exists(dialog)) {
     return CloseOutcome::Closed;
   }
   return answered ? CloseOutcome::Refused : CloseOutcome::NoAnswer;

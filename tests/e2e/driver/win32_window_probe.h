@@ -13,6 +13,17 @@ namespace fwu::e2e {
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
+// The window calls answer with the platform's BOOL; these give plain bools.
+inline bool Exists(HWND window) {
+  return IsWindow(window) != FALSE;
+}
+inline bool Visible(HWND window) {
+  return IsWindowVisible(window) != FALSE;
+}
+inline bool Enabled(HWND window) {
+  return IsWindowEnabled(window) != FALSE;
+}
+
 // The updater's main dialog: a top-level dialog whose title begins with "UPDATE" and that has the port
 // selector. Null while there is none.
 HWND FindUpdaterDialog();
