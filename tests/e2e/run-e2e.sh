@@ -25,7 +25,8 @@ readonly STEP_TIMEOUT=30
 readonly UPDATE_TIMEOUT=240
 readonly EXIT_TIMEOUT=30
 
-CASES=(startup open_versions open_silent update_0x20 update_0x10 status_0320 nak3 open_held)
+CASES=(startup open_versions typed_port open_silent update_0x20 update_0x10 status_0320 program_unknown
+  update_stalls nak3 open_held)
 
 verbose=
 list=
@@ -178,6 +179,25 @@ case_open_versions() {
   case_expect_commands F0:10 2
 }
 
+case_typed_port() {
+  DESCRIPTION="typed \"COM7(bench adapter)\": the first 9 characters, cut at \"(\", open COM7"
+  case_start_sim --program-kind 20 --version "$CONTROLLER_VERSION" || return
+  case_drive < <(
+    cat <<EOF
+timeout|$STEP_TIMEOUT
+wait-dialog
+type-port|COM7(bench adapter)
+click|1001
+pattern|open
+text|1008|$SHOWN_VERSIONS
+no-box
+EOF
+    close_steps
+  ) || return
+  case_expect_exit_zero
+  case_stop_sim
+}
+
 open_silent_steps() {
   open_com7_steps
   cat <<EOF
@@ -266,6 +286,82 @@ case_status_0320() {
   case_drive < <(status_0320_steps) || return
   case_expect_exit_zero
   case_stop_sim verdict
+}
+
+case_program_unknown() {
+  DESCRIPTION="program kind 0x30: Program unknown (no caption, no icon), nothing written"
+  case_start_sim --program-kind 30 --version "$CONTROLLER_VERSION" --expect-main "$ERASED_MAIN" \
+    --expect-second "$ERASED_SECOND" || return
+  case_drive < <(
+    open_com7_steps
+    cat <<EOF
+pattern|open
+text|1008|$SHOWN_VERSIONS
+click|1006
+box|Program unknown||none
+pattern|open
+text|1005|0%
+no-box
+EOF
+    close_steps
+  ) || return
+  case_expect_exit_zero
+  case_stop_sim verdict
+}
+
+# The controller falls silent after its 50th block write: the next block meets no ACK, the percentage stays
+# where the last written block left it, and memory holds exactly the blocks that were acknowledged.
+readonly STALL_AFTER_BLOCKS=50
+
+case_update_stalls() {
+  DESCRIPTION="controller silent after 50 blocks: -11 ACK timeout, bar stays, exactly 50 blocks in memory"
+  local dump=$CASE_DIR/main-after.bin expected
+  # Percentage at the failure: every block position before the 51st non-blank block has been stepped.
+  expected=$(python3 - "$E2E_MAIN_IMAGE" "$STALL_AFTER_BLOCKS" <<'EOF'
+import sys
+image = open(sys.argv[1], "rb").read()
+written = int(sys.argv[2])
+nonblank = [k for k in range(2048) if image[k * 256:(k + 1) * 256] != b"\xff" * 256]
+print("%3d %%" % (nonblank[written] * 100 // 2048))
+EOF
+  )
+  case_start_sim --program-kind 20 --version "$CONTROLLER_VERSION" --stop-after-blocks "$STALL_AFTER_BLOCKS" \
+    --dump-main "$dump" || return
+  case_drive < <(
+    open_com7_steps
+    cat <<EOF
+pattern|open
+text|1008|$SHOWN_VERSIONS
+click|1006
+timeout|$UPDATE_TIMEOUT
+box|     -11 : When sending the command, ACK reception timeout|     -11 : When sending the command, ACK reception timeout|error
+timeout|$STEP_TIMEOUT
+pattern|open
+text|1005|$expected
+no-box
+EOF
+    close_steps
+  ) || return
+  case_expect_exit_zero
+  case_stop_sim
+  local check
+  check=$( (python3 - "$E2E_MAIN_IMAGE" "$dump" "$STALL_AFTER_BLOCKS" <<'EOF'
+import sys
+image = open(sys.argv[1], "rb").read()
+memory = open(sys.argv[2], "rb").read()
+written = int(sys.argv[3])
+blank = b"\xff" * 256
+nonblank = [k for k in range(2048) if image[k * 256:(k + 1) * 256] != blank]
+for k in range(2048):
+    want = image[k * 256:(k + 1) * 256] if k in nonblank[:written] else blank
+    if memory[k * 256:(k + 1) * 256] != want:
+        sys.exit("block %d (0x%05X) is not %s" % (k, k * 256, "the image's" if want != blank else "erased"))
+print("ok")
+EOF
+  ) 2>&1)
+  if [ "$check" != ok ]; then
+    case_fail "controller memory after the stall: $check"
+  fi
 }
 
 nak3_steps() {
