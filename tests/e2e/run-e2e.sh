@@ -449,7 +449,7 @@ for name in "${selected[@]}"; do
     outcome=FAIL
     failed=$((failed + 1))
   fi
-  rows+=("$(printf '%-14s %-4s %4ss  %s' "$name" "$outcome" "$((SECONDS - caseStart))" "$DESCRIPTION")")
+  rows+=("$(printf '%-16s %-6s %5s  %s' "$name" "$outcome" "$((SECONDS - caseStart))s" "$DESCRIPTION")")
   e2e_log "${rows[-1]}"
   if [ -n "$CASE_FAILURE" ]; then
     e2e_log "      -> $CASE_FAILURE"
@@ -467,7 +467,7 @@ done
 
 e2e_log ""
 e2e_log "== End-to-end results ($((SECONDS - started)) s)"
-printf '%-14s %-4s %5s  %s\n' case result time what
+printf '%-16s %-6s %5s  %s\n' case result time what
 printf '%s\n' "${rows[@]}"
 if [ "$failed" -ne 0 ]; then
   e2e_log "$failed of ${#selected[@]} cases FAILED${E2E_KEEP:+; work folder kept: $E2E_WORK}"
