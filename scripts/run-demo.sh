@@ -62,7 +62,7 @@ if [ -n "$interactive" ]; then
   echo "   the updater ended with exit code $status"
   memoryStatus=0
   memory_check || memoryStatus=$?
-  echo "Controller memory: $MEMORY_VERDICT"
+  echo "Controller memory: ${MEMORY_VERDICT#memory: }"
   exit "$memoryStatus"
 fi
 
