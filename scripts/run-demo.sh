@@ -22,6 +22,7 @@ echo "== Building the Windows program (MinGW-w64, x86_64) and the simulated cont
 cmake --workflow --preset mingw-x86_64 >/dev/null
 cmake --workflow --preset release >/dev/null
 
+# shellcheck source=tests/e2e/lib.sh
 . tests/e2e/lib.sh
 e2e_find_programs
 e2e_setup

@@ -13,6 +13,9 @@
 #   with CAP_SYS_ADMIN; so Wine runs without that capability, and a port "held by another program" is a
 #   terminal held in exclusive mode.
 
+# shellcheck shell=bash
+# The E2E_* variables set here are for the scripts that source this file.
+# shellcheck disable=SC2034
 E2E_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 E2E_DESKTOP_SIZE=${E2E_DESKTOP_SIZE:-1024x768}
 
@@ -41,8 +44,9 @@ e2e_find_programs() {
   fi
   [ -f "$E2E_APP" ] || e2e_die "no $E2E_APP (build it: cmake --workflow --preset mingw-x86_64)"
   [ -f "$E2E_DRIVER" ] || e2e_die "no $E2E_DRIVER (build it: cmake --workflow --preset mingw-x86_64)"
-  [ -n "$E2E_SIM" ] && [ -x "$E2E_SIM" ] ||
+  if [ -z "$E2E_SIM" ] || [ ! -x "$E2E_SIM" ]; then
     e2e_die "no simulated controller (build it: cmake --workflow --preset release)"
+  fi
   E2E_MAIN_IMAGE=$E2E_REPO/update/images/main.bin
   E2E_SECOND_IMAGE=$E2E_REPO/update/images/second.bin
 }
@@ -86,7 +90,8 @@ e2e_start_xvfb() {
     ((waited++ < 100)) || e2e_die "Xvfb gave no display number within 10 s"
     sleep 0.1
   done
-  export DISPLAY=:$(tr -d '[:space:]' <"$displayFile")
+  DISPLAY=:$(tr -d '[:space:]' <"$displayFile")
+  export DISPLAY
 }
 
 # Whether DISPLAY names an X server that answers.

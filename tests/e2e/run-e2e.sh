@@ -9,6 +9,7 @@
 #     case names select cases (default: all); -l lists them.
 set -euo pipefail
 
+# shellcheck source=tests/e2e/lib.sh
 . "$(dirname "$0")/lib.sh"
 
 # What the carried main image says about itself (update/images/make_images.py).
