@@ -470,8 +470,9 @@ e2e_log ""
 e2e_log "== End-to-end results ($((SECONDS - started)) s)"
 printf '%-16s %-6s %5s  %s\n' case result time what
 printf '%s\n' "${rows[@]}"
-if [ "$failed" -ne 0 ]; then
-  e2e_log "$failed of ${#selected[@]} cases FAILED${E2E_KEEP:+; work folder kept: $E2E_WORK}"
-  exit 1
+if [ "$failed" -ne 0 ] && [ -n "${E2E_KEEP:-}" ]; then
+  e2e_log "work folder kept: $E2E_WORK"
 fi
-e2e_log "all ${#selected[@]} cases passed"
+# The summary line the test command counts.
+e2e_log "end-to-end: $((${#selected[@]} - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
