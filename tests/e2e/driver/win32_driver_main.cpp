@@ -2,6 +2,22 @@
 // buttons, reads what the window and its message boxes say, presses OK. The scenario comes from a script
 // file (see script.h); every step is written to standard output as it happens, and the first step whose
 // expectation is not met within the time limit ends the run with exit code 1.
+//
+// Steps (fields separated by '|'):
+//   wait-dialog                      find the updater's dialog
+//   title|TEXT   text|ID|TEXT        wait until the title or a control shows exactly TEXT
+//   show|ID                          print a control's text
+//   items-end|ITEM|...               the port selector's list ends with these items
+//   pattern|closed, open or busy     wait until the buttons are enabled as in that pattern
+//   select-port|ITEM  type-port|TEXT pick a list item, or type into the selector's edit field
+//   click|ID                         press an enabled button
+//   box|TEXT|CAPTION|error or none   wait for the dialog's message box, check it, press OK
+//   box-keep|TEXT|CAPTION|ICON       the same, leaving the box open;  ok  presses OK on it
+//   no-box                           no message box is open now
+//   progress|PERCENT                 wait until the percentage label reaches PERCENT
+//   close|sc or wm|refused or closed ask the window to close (system menu or WM_CLOSE) and check the outcome
+//   gone                             wait until the dialog is destroyed
+//   timeout|SECONDS  echo|TEXT  rect the time limit of the following steps; a note; the window's rectangle
 
 #include <windows.h>
 
@@ -25,14 +41,18 @@ namespace fwu::e2e {
 
 namespace {
 
+// The control ids of the updater's dialog template.
 constexpr int kIdComOpen = 1001;
 constexpr int kIdComClose = 1002;
 constexpr int kIdPortSelector = 1003;
+constexpr int kIdProgressBar = 1004;
 constexpr int kIdPercentText = 1005;
 constexpr int kIdUpdate = 1006;
+constexpr int kIdVersionText = 1008;
 constexpr int kIdVersionRead = 1009;
-constexpr int kWatchedIds[] = {kIdComOpen, kIdComClose, kIdPortSelector, 1004, kIdPercentText,
-                               kIdUpdate,  1008,        kIdVersionRead,  1010};
+constexpr int kIdSpareText = 1010;
+constexpr int kWatchedIds[] = {kIdComOpen, kIdComClose,    kIdPortSelector, kIdProgressBar, kIdPercentText,
+                               kIdUpdate,  kIdVersionText, kIdVersionRead,  kIdSpareText};
 // The controls that the dialog switches between its three patterns, in the order it switches them.
 constexpr int kPatternIds[] = {kIdPortSelector, kIdComOpen, kIdComClose, kIdUpdate, kIdVersionRead};
 
