@@ -17,6 +17,8 @@
 # The E2E_* variables set here are for the scripts that source this file.
 # shellcheck disable=SC2034
 E2E_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=tests/wine/wine-common.sh
+. "$E2E_REPO/tests/wine/wine-common.sh"
 E2E_DESKTOP_SIZE=${E2E_DESKTOP_SIZE:-1024x768}
 
 e2e_log() { printf '%s\n' "$*"; }
@@ -55,7 +57,6 @@ e2e_find_programs() {
 e2e_setup() {
   E2E_WORK=$(mktemp -d "${TMPDIR:-/tmp}/fwu-e2e.XXXXXX")
   E2E_COM7_LINK=$E2E_WORK/com7
-  E2E_XVFB_PID=
   E2E_SIM_PID=
   E2E_APP_PID=
   E2E_HOLDER_PID=
@@ -81,17 +82,13 @@ e2e_wine() { "${E2E_WINE[@]}" "$@"; }
 
 # A virtual display for Wine, on a display number that Xvfb picks itself.
 e2e_start_xvfb() {
-  local displayFile=$E2E_WORK/display
-  Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$displayFile" >"$E2E_WORK/xvfb.log" 2>&1 &
-  E2E_XVFB_PID=$!
-  local waited=0
-  until [ -s "$displayFile" ]; do
-    kill -0 "$E2E_XVFB_PID" 2>/dev/null || e2e_die "Xvfb did not start (see $E2E_WORK/xvfb.log)"
-    ((waited++ < 100)) || e2e_die "Xvfb gave no display number within 10 s"
-    sleep 0.1
-  done
-  DISPLAY=:$(tr -d '[:space:]' <"$displayFile")
-  export DISPLAY
+  local status=0
+  wine_start_xvfb "$E2E_WORK" 1280x1024x24 10 || status=$?
+  case $status in
+    0) ;;
+    1) e2e_die "Xvfb did not start (see $E2E_WORK/xvfb.log)" ;;
+    *) e2e_die "Xvfb gave no display number within 10 s" ;;
+  esac
 }
 
 # Whether DISPLAY names an X server that answers.
@@ -102,13 +99,9 @@ e2e_display_reachable() {
 # A fresh prefix with COM7 on our symlink and every program inside one virtual desktop. About 15 s.
 e2e_make_prefix() {
   local log=$E2E_WORK/prefix.log
-  e2e_wine wineboot --init >"$log" 2>&1 || e2e_die "wineboot failed (see $log)"
+  wine_make_prefix "$log" "$E2E_DESKTOP_SIZE" e2e_wine || e2e_die "$wine_prefix_failure (see $log)"
   e2e_wine reg add 'HKEY_LOCAL_MACHINE\Software\Wine\Ports' /v COM7 /t REG_SZ /d "$E2E_COM7_LINK" /f \
     >>"$log" 2>&1 || e2e_die "could not map COM7 (see $log)"
-  e2e_wine reg add 'HKEY_CURRENT_USER\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f \
-    >>"$log" 2>&1 || e2e_die "could not set the virtual desktop (see $log)"
-  e2e_wine reg add 'HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ \
-    /d "$E2E_DESKTOP_SIZE" /f >>"$log" 2>&1 || e2e_die "could not size the virtual desktop (see $log)"
   # The port mapping takes effect when the server next starts.
   wineserver -k >>"$log" 2>&1 || true
 }
@@ -250,10 +243,7 @@ e2e_cleanup() {
     # The server may dump its object lists at shutdown after serial use; nobody needs them.
     wineserver -k >/dev/null 2>&1 || true
   fi
-  if [ -n "$E2E_XVFB_PID" ]; then
-    kill "$E2E_XVFB_PID" 2>/dev/null || true
-    wait "$E2E_XVFB_PID" 2>/dev/null || true
-  fi
+  wine_stop_xvfb
   if [ -n "${E2E_WORK:-}" ] && [ -z "${E2E_KEEP:-}" ]; then
     rm -rf "$E2E_WORK"
   fi

@@ -12,7 +12,7 @@ if [ $# -lt 2 ]; then
   exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=wine-env.sh
+# shellcheck source=tests/win32/wine-env.sh
 . "$here/wine-env.sh"
 
 work=$1
