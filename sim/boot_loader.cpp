@@ -30,6 +30,10 @@ std::vector<std::uint8_t> UnframedMessage(std::string_view body) {
   return message;
 }
 
+bool IsBlockWrite(CommandCode code) {
+  return code == CommandCode{0x03, 0x00} || code == CommandCode{0x03, 0x10};
+}
+
 CommandCode CodeOf(std::span<const std::uint8_t> command) {
   return {command.empty() ? std::uint8_t{0} : command[0], command.size() < 2 ? std::uint8_t{0} : command[1]};
 }
@@ -64,7 +68,8 @@ std::string CheckConfig(const BootLoaderConfig& config) {
   return {};
 }
 
-BootLoader::BootLoader(BootLoaderConfig config) : config_(std::move(config)) {}
+BootLoader::BootLoader(BootLoaderConfig config)
+    : config_(std::move(config)), identification_(UnframedMessage(config_.identificationCode)) {}
 
 void BootLoader::Feed(std::span<const std::uint8_t> bytes, TimeUs atUs) {
   for (const std::uint8_t byte : bytes) {
@@ -73,6 +78,9 @@ void BootLoader::Feed(std::span<const std::uint8_t> bytes, TimeUs atUs) {
 }
 
 void BootLoader::FeedByte(std::uint8_t byte, TimeUs atUs) {
+  // A caller's clock that steps back must not look like a long silence.
+  atUs = std::max(atUs, lastFeedUs_);
+  lastFeedUs_ = atUs;
   if (auto truncated = reader_.Expire(atUs)) {
     OnFrame(*truncated, atUs);
   }
@@ -82,7 +90,7 @@ void BootLoader::FeedByte(std::uint8_t byte, TimeUs atUs) {
   }
   if (reader_.Idle()) {
     // A Frame begins: a partial identification message before it was noise.
-    skipped_.insert(skipped_.end(), idBytes_.begin(), idBytes_.end());
+    Skip(idBytes_);
     idBytes_.clear();
   }
   if (auto frame = reader_.Push(byte, atUs)) {
@@ -102,20 +110,19 @@ void BootLoader::ClearLogs() {
 
 void BootLoader::TakeUnframed(std::uint8_t byte, TimeUs atUs) {
   if (!idBytes_.empty() && atUs - idLastUs_ > kIdGapUs) {
-    skipped_.insert(skipped_.end(), idBytes_.begin(), idBytes_.end());
+    Skip(idBytes_);
     idBytes_.clear();
   }
   idLastUs_ = atUs;
-  const std::vector<std::uint8_t> expected = UnframedMessage(config_.identificationCode);
   idBytes_.push_back(byte);
-  if (!std::equal(idBytes_.begin(), idBytes_.end(), expected.begin())) {
+  if (!std::equal(idBytes_.begin(), idBytes_.end(), identification_.begin())) {
     // Not the message after all; a STX here may begin the real one.
     const bool restart = byte == kStx;
-    skipped_.insert(skipped_.end(), idBytes_.begin(), idBytes_.end() - (restart ? 1 : 0));
+    Skip(std::span<const std::uint8_t>(idBytes_).first(idBytes_.size() - (restart ? 1 : 0)));
     idBytes_.assign(restart ? 1U : 0U, kStx);
     return;
   }
-  if (idBytes_.size() == expected.size()) {
+  if (idBytes_.size() == identification_.size()) {
     FlushSkipped(atUs);
     Log({atUs, Direction::In, LineRecord::Kind::Identification, ReceivedFrame::Outcome::Good, 0, idBytes_,
          idBytes_.size()});
@@ -124,13 +131,21 @@ void BootLoader::TakeUnframed(std::uint8_t byte, TimeUs atUs) {
   }
 }
 
+void BootLoader::Skip(std::span<const std::uint8_t> bytes) {
+  skippedCount_ += bytes.size();
+  const std::size_t room = kMaxSkippedKept - std::min(kMaxSkippedKept, skipped_.size());
+  skipped_.insert(skipped_.end(), bytes.begin(),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
+}
+
 void BootLoader::FlushSkipped(TimeUs atUs) {
-  if (skipped_.empty()) {
+  if (skippedCount_ == 0) {
     return;
   }
-  const std::size_t count = skipped_.size();
-  Log({atUs, Direction::In, LineRecord::Kind::Skipped, ReceivedFrame::Outcome::Good, 0, std::move(skipped_), count});
+  Log({atUs, Direction::In, LineRecord::Kind::Skipped, ReceivedFrame::Outcome::Good, 0, std::move(skipped_),
+       skippedCount_});
   skipped_.clear();
+  skippedCount_ = 0;
 }
 
 void BootLoader::OnFrame(const ReceivedFrame& frame, TimeUs atUs) {
@@ -214,6 +229,10 @@ void BootLoader::OnCommand(const std::vector<std::uint8_t>& payload, TimeUs atUs
     SendFrame(kNak, {}, atUs);
     return;
   }
+  const auto& stopAfter = config_.faults.stopAfterBlockWrites;
+  if (IsBlockWrite(record.code) && stopAfter && blockWritesClosed_ >= *stopAfter) {
+    silent_ = true;  // with a count of 0 not even the first block write is heard
+  }
   // A new command also ends an exchange the host has given up on.
   LogCommand(record);
   command_ = payload;
@@ -254,7 +273,7 @@ void BootLoader::OnAnswerAck(TimeUs atUs) {
   SendFrame(kEot, {}, atUs);
   mode_ = Mode::AwaitCommand;
   const CommandCode code = CodeOf(command_);
-  if (code == CommandCode{0x03, 0x00} || code == CommandCode{0x03, 0x10}) {
+  if (IsBlockWrite(code)) {
     ++blockWritesClosed_;
     const auto& stopAfter = config_.faults.stopAfterBlockWrites;
     silent_ = silent_ || (stopAfter && blockWritesClosed_ >= *stopAfter);

@@ -34,7 +34,7 @@ struct Faults {
   bool silent = false;      // answer nothing at all
   bool nakEnquiry = false;  // answer the ENQ Frame with NAK instead of ACK
   std::vector<StatusFault> statusFor;
-  std::optional<int> stopAfterBlockWrites;  // fall silent once the n-th block write has been closed
+  std::optional<int> stopAfterBlockWrites;  // fall silent once the n-th block write has been closed (0: at once)
   std::vector<LengthFault> lengthFor;
 };
 
@@ -78,7 +78,7 @@ struct LineRecord {
   Kind kind = Kind::Frame;
   ReceivedFrame::Outcome outcome = ReceivedFrame::Outcome::Good;  // Frames only; outgoing damage = BadCrc
   std::uint8_t control = 0;
-  std::vector<std::uint8_t> payload;  // Frames: the payload; unframed messages: the bytes
+  std::vector<std::uint8_t> payload;  // Frames: the payload; unframed messages: the bytes (skipped: the first 64)
   std::size_t wireLength = 0;
 };
 
@@ -130,6 +130,7 @@ class BootLoader {
   };
 
   void TakeUnframed(std::uint8_t byte, TimeUs atUs);
+  void Skip(std::span<const std::uint8_t> bytes);
   void FlushSkipped(TimeUs atUs);
   void OnFrame(const ReceivedFrame& frame, TimeUs atUs);
   void OnGoodFrame(std::uint8_t control, const std::vector<std::uint8_t>& payload, TimeUs atUs);
@@ -152,10 +153,16 @@ class BootLoader {
   Mode mode_ = Mode::Idle;
   bool silent_ = false;
 
+  TimeUs lastFeedUs_ = 0;
+
   // The identification message as it trickles in between Frames.
+  const std::vector<std::uint8_t> identification_;
   std::vector<std::uint8_t> idBytes_;
   TimeUs idLastUs_ = 0;
+  // Noise outside Frames: counted in full, its first bytes kept for the log.
+  static constexpr std::size_t kMaxSkippedKept = 64;
   std::vector<std::uint8_t> skipped_;
+  std::size_t skippedCount_ = 0;
 
   // The exchange in progress.
   std::vector<std::uint8_t> command_;

@@ -299,6 +299,15 @@ TEST(SimBootLoaderFaults, FallsSilentAfterTheNthBlockWrite) {
   EXPECT_EQ(host.Identify(), Bytes{});
 }
 
+TEST(SimBootLoaderFaults, StopAfterNoBlockWriteHearsNoBlockWrite) {
+  BootLoaderConfig config;
+  config.faults.stopAfterBlockWrites = 0;
+  TestHost host(config);
+  host.EnterBootMode();
+  EXPECT_EQ(host.Call({0x02, 0x00}).size(), 3U) << "other commands before the first block are answered";
+  EXPECT_EQ(host.Send(WireFrame(0x02, BlockWrite(0x00, 0x000, 0x01))), Bytes{});
+}
+
 TEST(SimBootLoaderFaults, AnswersWithAChosenPayloadLength) {
   BootLoaderConfig config;
   config.faults.lengthFor = {{{0x0A, 0x00}, 5}, {{0x05, 0x00}, 279}, {{0xF0, 0x10}, 2}};
@@ -363,6 +372,22 @@ TEST(SimBootLoaderLine, ToleratesNoiseTruncatedAndOversizedFrames) {
   };
   EXPECT_TRUE(has(ReceivedFrame::Outcome::Truncated));
   EXPECT_TRUE(has(ReceivedFrame::Outcome::Overrun));
+
+  // Noise is counted, not kept.
+  host.loader.ClearLogs();
+  host.Send(Bytes(100'000, 0x55));
+  EXPECT_EQ(host.Send(kKindQuery), kAckFrame);
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(line.front().kind, LineRecord::Kind::Skipped);
+  EXPECT_EQ(line.front().wireLength, 100'000U);
+  EXPECT_EQ(line.front().payload.size(), 64U);
+}
+
+TEST(SimBootLoaderLine, AClockSteppingBackIsNoSilence) {
+  TestHost host;
+  host.Send({0x02, 'k', 'z', 'k'});
+  host.nowUs -= 3'000'000;
+  EXPECT_EQ(host.Send({'z', '4', '2', 0x03, 0x05}), kBootReply);
 }
 
 TEST(SimBootLoaderLine, LogsEveryFrameWithDirectionAndTime) {
