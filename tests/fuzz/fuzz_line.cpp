@@ -14,6 +14,9 @@ namespace {
 // A read on a line whose cable is gone fails after about as long as an empty read takes.
 constexpr std::uint32_t kCutReadMs = 1;
 
+constexpr std::uint8_t kDle = 0x10;
+constexpr std::uint8_t kStx = 0x02;
+constexpr std::uint8_t kEtx = 0x03;
 constexpr std::uint8_t kEscape = 0xFE;
 constexpr std::uint32_t kCoarseDelayMs = 10;
 constexpr std::uint8_t kAck = 0x06;
@@ -169,6 +172,70 @@ std::vector<std::uint8_t> WatchedPort::ReadBytes() const {
     bytes.push_back(read.byte);
   }
   return bytes;
+}
+
+bool FrameInProgress(const std::vector<WatchedPort::Read>& reads, std::uint32_t fromMs, std::uint32_t atMs,
+                     int capacity) {
+  enum class State { Hunt, Marker, Content, Crc };
+  constexpr std::uint32_t kGapMs = 1000;
+  constexpr int kWorkingContent = 600;
+  const int limit = std::clamp(capacity, 0, kWorkingContent);
+  State state = State::Hunt;
+  std::uint32_t reference = 0;  // the DLE that opened the marker, the last stored byte, the last CRC byte
+  int count = 0;
+  bool escape = false;
+  int crcBytes = 0;
+  const auto expireAt = [&](std::uint32_t now) {
+    if (state != State::Hunt && now - reference > kGapMs) {
+      state = State::Hunt;
+    }
+  };
+  for (const auto& read : reads) {
+    if (read.atMs - fromMs > atMs - fromMs) {
+      continue;  // before the receiver began afresh, or after the moment asked about
+    }
+    expireAt(read.atMs);
+    switch (state) {
+      case State::Hunt:
+        if (read.byte == kDle) {
+          state = State::Marker;
+          reference = read.atMs;
+        }
+        break;
+      case State::Marker:
+        if (read.byte == kStx) {
+          state = State::Content;
+          reference = read.atMs;
+          count = 0;
+          escape = false;
+        } else if (read.byte != kDle) {
+          state = State::Hunt;
+        }
+        break;
+      case State::Content:
+        if (!escape && read.byte == kDle) {
+          escape = true;
+          break;
+        }
+        if (++count > limit) {
+          state = State::Hunt;
+        } else if (escape && read.byte == kEtx) {
+          state = State::Crc;
+          crcBytes = 0;
+        }
+        escape = false;
+        reference = read.atMs;
+        break;
+      case State::Crc:
+        reference = read.atMs;
+        if (++crcBytes == 2) {
+          state = State::Hunt;
+        }
+        break;
+    }
+  }
+  expireAt(atMs);
+  return state != State::Hunt;
 }
 
 std::vector<Segment> DecodeTimedStream(std::span<const std::uint8_t> data) {

@@ -61,6 +61,14 @@ class WatchedPort : public ScriptedPort {
   std::vector<Read> reads_;
 };
 
+// Whether the Frame receiver was inside a Frame at atMs, judged only from the bytes the code under test took since
+// fromMs (when it began receiving afresh) and the receiver's rules: a DLE opens a Frame, more DLEs and then the STX
+// follow within 1000 ms of that DLE, each content byte (a DLE that escapes the next excepted) within 1000 ms of
+// the byte stored before it, more than capacity content bytes abandon it, DLE ETX ends the content, and the two
+// CRC bytes follow within 1000 ms each. A receiver inside a Frame when its caller's limit passes may finish it.
+bool FrameInProgress(const std::vector<WatchedPort::Read>& reads, std::uint32_t fromMs, std::uint32_t atMs,
+                     int capacity);
+
 // A piece of the peer's output and when it leaves.
 struct Segment {
   bool afterHostWrite = false;  // leaves once the code under test writes again (its delay counted from there)
