@@ -106,7 +106,8 @@ TRANSACT = {
 
 
 def steer(kind=0x00, faults=0x00, *steps):
-    """A RunUpdate seed: program kind, controller faults, then (action, parameters..., events to pass) steps."""
+    """A RunUpdate seed: program kind and version answer, controller faults, then steps of the line, each an
+    action, its parameters and the number of events to pass before the next."""
     return bytes([kind, faults]) + b"".join(bytes(s) for s in steps)
 
 
@@ -116,6 +117,9 @@ RUN_UPDATE = {
     "healthy_two_images": steer(),
     "healthy_main_only": steer(0xC0),
     "unknown_program_kind": steer(0xF8),
+    "longest_version_text": steer(0x01),
+    "version_answer_cut_short": steer(0x02),
+    "version_answer_too_long": steer(0x03),
     "controller_naks_and_damages": steer(0x00, 0x03),
     "device_error_on_block": steer(0x00, 0x04),
     "silent_after_first_block": steer(0x00, 0x08),

@@ -44,12 +44,27 @@ constexpr std::uint32_t kHandshakeMs = 500 + 1000 + 1000 + 1000 + 1001;
 constexpr std::uint32_t kLongestSilenceMs = 50 + 3000 + 1 + 10;
 constexpr std::uint32_t kGiveUpMs = 3'600'000;
 
-// The controller's program kind and misbehaviour, from the first two steering bytes; zeros make a healthy
-// controller with two images.
+// The controller's program kind, version answer and misbehaviour, from the first two steering bytes; zeros make a
+// healthy controller with two images.
 fwu::sim::BootLoaderConfig Controller(fwu::test::Steering& steering) {
   fwu::sim::BootLoaderConfig config;
   const std::uint8_t kind = steering.Next();
   config.programKind = kind < 0xC0 ? 0x10 : kind < 0xF8 ? 0x20 : static_cast<std::uint8_t>(0x30 + (kind & 0x07U));
+  // Its version answer, from the same byte: the usual text, the longest text the host's buffer takes, an answer
+  // cut short before any text, or one longer than the host's capacity.
+  switch (kind & 0x03U) {
+    case 1:
+      config.version.assign(fwu::sim::kMaxVersionLength, 'V');
+      break;
+    case 2:
+      config.faults.lengthFor.push_back({{0xF0, 0x10}, 2});
+      break;
+    case 3:
+      config.faults.lengthFor.push_back({{0xF0, 0x10}, fwu::sim::kMaxFaultLength});
+      break;
+    default:
+      break;
+  }
   const std::uint8_t faults = steering.Next();
   auto& f = config.faults;
   f.nakCommands = (faults & 0x01U) != 0 ? 2 : 0;
