@@ -56,6 +56,20 @@ def boot_reply(body, check=None):
     return bytes([0x02, *body, 0x03, bcc(body) if check is None else check])
 
 
+# Capacities, by the index the first byte selects: 20, 50, 250, 280, 2, 1, 0, -1, 599, 600, 601, 32767.
+RECEIVE_FRAME = {
+    "ack": bytes([0]) + ACK,
+    "crc_dle": bytes([3]) + STX_CRC_DLE,
+    "extra_dle": bytes([0]) + bytes.fromhex("10 10") + EOT,
+    "no_control": bytes([2]) + bytes.fromhex("10 02 10 03 9B 32"),
+    "stx_dle": bytes([1]) + STX_DLES,
+    "gap_at_limit": bytes([3]) + STX_0A00[:4] + coarse(1000) + STX_0A00[4:],
+    "gap_past_limit": bytes([3]) + STX_0A00[:4] + esc(0x02, 100) + esc(0x03, 1) + STX_0A00[4:],
+    "gap_before_crc": bytes([3]) + STX_0A00[:7] + coarse(1000) + STX_0A00[7:],
+    "exactly_capacity": bytes([4]) + ACK,
+    "one_past_capacity": bytes([5]) + ACK,
+}
+
 # Reply buffer sizes, by the index the first byte selects: 64, 100, 0, 1, 2, 3, 4, 5, 16, 300.
 BOOT_REPLY = {
     "example": bytes([0]) + bytes.fromhex("55 02 41 42 03 00"),
@@ -142,6 +156,7 @@ def write(name, seeds):
         (folder / seed_name).write_bytes(data)
 
 
+write("receive_frame", RECEIVE_FRAME)
 write("receive_boot_reply", BOOT_REPLY)
 write("transact_command", TRANSACT)
 write("run_update", RUN_UPDATE)
