@@ -12,6 +12,8 @@ findings="$build/findings"
 mkdir -p "$findings"
 
 status=0
+passed=0
+failed=0
 for fuzzer in "$build"/tests/fuzz/fuzz_*; do
   name=${fuzzer##*/fuzz_}
   mkdir -p "$work/$name"
@@ -23,10 +25,13 @@ for fuzzer in "$build"/tests/fuzz/fuzz_*; do
       >"$work/$name.log" 2>&1; then
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$name.log" | grep -o '[0-9]*$' || echo '?')
     echo "fuzz $name: no finding in ${seconds}s ($runs runs)"
+    passed=$((passed + 1))
   else
     echo "fuzz $name: FINDING, input kept in $findings"
     tail -40 "$work/$name.log"
     status=1
+    failed=$((failed + 1))
   fi
 done
+echo "fuzz: $passed passed, $failed failed"
 exit $status
