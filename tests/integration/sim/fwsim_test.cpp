@@ -219,5 +219,59 @@ TEST(Fwsim, ServesTheProgramsLinkCodeOnTheSerialBackend) {
   EXPECT_EQ(sim.RestOfOutput(), "memory: main equal\n");
 }
 
+// The handshake and one command on the POSIX backend against a controller with faults: two NAKs are absorbed by
+// the repeats, a third ends the exchange with -15, and a silent controller is reported after the boot reply's
+// 500 ms and the enquiry's 1000 ms.
+TEST(Fwsim, LinkFaultsReachTheOperatorAsTheirMessages) {
+  struct Case {
+    std::vector<std::string> args;
+    std::int16_t handshake;
+    std::int16_t command;
+    std::vector<std::string> boxes;
+    int minMs;
+  };
+  const std::vector<Case> cases{
+      {{"--nak-commands", "2"}, 0, 7, {}, 0},
+      {{"--nak-commands", "3"}, 0, -15, {"     -15 : Retry over at command transmission"}, 0},
+      {{"--silent"}, -1, 0, {"ACK receive timeout"}, 1500},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--version", "V3.1"});
+    FwsimProcess sim(args);
+    const std::string path = sim.ReadLine();
+    ASSERT_FALSE(path.empty()) << sim.ErrorOutput();
+    PosixSerialPort port;
+    ASSERT_EQ(port.Open(path), OpenResult::Ok);
+    PosixClock clock;
+    Link link{port, clock};
+    RecordingWindow window;
+
+    const std::uint32_t start = clock.NowMs();
+    ASSERT_EQ(SendBootId(link, window), 0);
+    std::array<std::uint8_t, 100> reply{};
+    ReceiveBootReply(link, window, reply);
+    const std::int16_t handshake = ConfirmBootLoader(link, window);
+    const std::uint32_t elapsed = clock.NowMs() - start;
+    EXPECT_EQ(handshake, c.handshake) << c.args[0];
+    if (handshake == 0) {
+      std::array<std::uint8_t, 278> answer{};
+      EXPECT_EQ(CallCommand(link, window, Bytes{0xF0, 0x10}, answer, 280), c.command) << c.args[0];
+    } else {
+      // 500 ms for the boot reply, then 1000 ms for the ACK Frame; a generous bound above.
+      EXPECT_GE(elapsed, static_cast<std::uint32_t>(c.minMs)) << c.args[0];
+      EXPECT_LT(elapsed, 5000U) << c.args[0];
+    }
+    std::vector<std::string> shown;
+    for (const auto& box : window.Boxes()) {
+      EXPECT_EQ(box.text, box.caption);
+      EXPECT_EQ(box.style, BoxStyle::Error);
+      shown.push_back(box.text);
+    }
+    EXPECT_EQ(shown, c.boxes) << c.args[0];
+    port.Close();
+  }
+}
+
 }  // namespace
 }  // namespace fwu::test
