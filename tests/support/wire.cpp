@@ -1,5 +1,7 @@
 #include "support/wire.h"
 
+#include <algorithm>
+
 namespace fwu::test {
 
 namespace {
@@ -85,6 +87,25 @@ std::vector<ParsedFrame> ParseFrames(std::span<const std::uint8_t> stream) {
     frames.push_back(std::move(frame));
   }
   return frames;
+}
+
+Bytes BlockWritePayload(std::uint8_t qualifier, std::uint32_t address, std::span<const std::uint8_t> block) {
+  // Sized once and filled in place: growing a vector built from a list trips a false bounds warning of GCC 12 at -O3.
+  constexpr std::size_t kHeader = 10;
+  Bytes payload(kHeader + block.size());
+  payload[0] = 0x03;
+  payload[1] = qualifier;
+  for (std::size_t i = 0; i < 4; ++i) {
+    payload[2 + i] = static_cast<std::uint8_t>(address >> (8U * (3 - i)));
+  }
+  payload[8] = 0x01;  // length 256, big-endian: 00 00 01 00
+  std::copy(block.begin(), block.end(), payload.begin() + kHeader);
+  return payload;
+}
+
+Bytes BlockWritePayload(std::uint8_t qualifier, std::uint32_t address, std::uint8_t fill) {
+  const Bytes block(256, fill);
+  return BlockWritePayload(qualifier, address, block);
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {

@@ -28,4 +28,9 @@ std::vector<ParsedFrame> ParseFrames(std::span<const std::uint8_t> stream);
 
 Bytes Concat(std::initializer_list<Bytes> parts);
 
+// A block-write command payload: 03, the qualifier, the address (big-endian), the length 00 00 01 00, the block.
+Bytes BlockWritePayload(std::uint8_t qualifier, std::uint32_t address, std::span<const std::uint8_t> block);
+// The same for a 256-byte block of one value.
+Bytes BlockWritePayload(std::uint8_t qualifier, std::uint32_t address, std::uint8_t fill);
+
 }  // namespace fwu::test

@@ -45,21 +45,6 @@ void Exchange(const Terminal& line, const Bytes& command, const Bytes& answerPay
   EXPECT_EQ(line.Read(kEotFrame.size()), kEotFrame);
 }
 
-Bytes BlockWrite(std::uint8_t qualifier, std::uint32_t address, const Bytes& block) {
-  Bytes command{0x03,
-                qualifier,
-                static_cast<std::uint8_t>(address >> 24U),
-                static_cast<std::uint8_t>(address >> 16U),
-                static_cast<std::uint8_t>(address >> 8U),
-                static_cast<std::uint8_t>(address),
-                0x00,
-                0x00,
-                0x01,
-                0x00};
-  command.insert(command.end(), block.begin(), block.end());
-  return command;
-}
-
 Bytes TestBlock() {
   Bytes block(256);
   for (std::size_t i = 0; i < block.size(); ++i) {
@@ -103,7 +88,7 @@ TEST(Fwsim, ExitsAfterTheUpdateWithAVerdictAndALog) {
     const Terminal line(path);
     EnterBootMode(line);
     Exchange(line, {0x02, 0x00}, {0x02, 0x00, 0x00});
-    Exchange(line, BlockWrite(0x00, 0x7FF00, block), {0x03, 0x00, 0x00});
+    Exchange(line, BlockWritePayload(0x00, 0x7FF00, block), {0x03, 0x00, 0x00});
     Exchange(line, {0x05, 0x00}, {0x05, 0x00, 0x00});
     Exchange(line, {0x07, 0x00, 0x00}, {0x07, 0x00, 0x00});
   }
@@ -146,7 +131,7 @@ TEST(Fwsim, KeepsServingWhenTheUpdaterClosesAndReopensItsLink) {
   {
     const Terminal line(link);
     EnterBootMode(line);
-    Exchange(line, BlockWrite(0x00, 0x0, TestBlock()), {0x03, 0x00, 0x00});
+    Exchange(line, BlockWritePayload(0x00, 0x0, TestBlock()), {0x03, 0x00, 0x00});
   }
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), std::optional<int>(0));
@@ -210,7 +195,7 @@ TEST(Fwsim, ServesTheProgramsLinkCodeOnTheSerialBackend) {
   ASSERT_EQ(CallCommand(link, window, Bytes{0xF0, 0x10}, answer, 280), 7);
   EXPECT_EQ(std::string(answer.begin() + 3, answer.begin() + 7), "V3.1");
   EXPECT_EQ(CallCommand(link, window, Bytes{0x02, 0x00}, answer, 280), 3);
-  EXPECT_EQ(CallCommand(link, window, BlockWrite(0x00, 0x0, block), std::span(answer).first(48), 50), 3);
+  EXPECT_EQ(CallCommand(link, window, BlockWritePayload(0x00, 0x0, block), std::span(answer).first(48), 50), 3);
   EXPECT_EQ(CallCommand(link, window, Bytes{0x05, 0x00}, answer, 280), 3);
   EXPECT_EQ(CallCommand(link, window, Bytes{0x07, 0x00, 0x00}, answer, 280), 3);
   EXPECT_TRUE(window.Boxes().empty());

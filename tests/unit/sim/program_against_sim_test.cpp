@@ -57,11 +57,7 @@ struct Bench {
 };
 
 Bytes BlockWrite(std::uint32_t address, std::uint8_t fill) {
-  Bytes command{
-      0x03, 0x00, 0x00, static_cast<std::uint8_t>(address >> 16U), static_cast<std::uint8_t>(address >> 8U), 0x00, 0x00,
-      0x00, 0x01, 0x00};
-  command.resize(266, fill);
-  return command;
+  return BlockWritePayload(0x00, address, fill);
 }
 
 TEST(ProgramAgainstSim, EntersBootModeTwiceAndReadsVersionAndKind) {
@@ -109,17 +105,7 @@ TEST(ProgramAgainstSim, TakesBothCarriedImagesWhole) {
         continue;
       }
       const auto address = static_cast<std::uint32_t>(base + at);
-      Bytes command{0x03,
-                    qualifier,
-                    static_cast<std::uint8_t>(address >> 24U),
-                    static_cast<std::uint8_t>(address >> 16U),
-                    static_cast<std::uint8_t>(address >> 8U),
-                    0x00,
-                    0x00,
-                    0x00,
-                    0x01,
-                    0x00};
-      command.insert(command.end(), block.begin(), block.end());
+      const Bytes command = BlockWritePayload(qualifier, address, block);
       ASSERT_EQ(bench.Transact(command, kBlockCapacity), 3) << "block at " << address;
     }
   };

@@ -66,18 +66,7 @@ class TestHost {
 
 // A block write payload: code bytes, address, length 256, the block.
 inline test::Bytes BlockWrite(std::uint8_t qualifier, std::uint32_t address, std::uint8_t fill) {
-  test::Bytes command{0x03,
-                      qualifier,
-                      static_cast<std::uint8_t>(address >> 24U),
-                      static_cast<std::uint8_t>(address >> 16U),
-                      static_cast<std::uint8_t>(address >> 8U),
-                      static_cast<std::uint8_t>(address),
-                      0x00,
-                      0x00,
-                      0x01,
-                      0x00};
-  command.resize(266, fill);
-  return command;
+  return test::BlockWritePayload(qualifier, address, fill);
 }
 
 }  // namespace fwu::sim

@@ -127,27 +127,13 @@ TEST_F(RunUpdateTest, BlockWritesCarryTheImageBytesUnchanged) {
       blocks.push_back(command);
     }
   }
-  const auto expected = [](std::uint8_t qualifier, std::uint32_t address, std::span<const std::uint8_t> data) {
-    Bytes payload{0x03,
-                  qualifier,
-                  static_cast<std::uint8_t>(address >> 24U),
-                  static_cast<std::uint8_t>(address >> 16U),
-                  static_cast<std::uint8_t>(address >> 8U),
-                  0x00,
-                  0x00,
-                  0x00,
-                  0x01,
-                  0x00};
-    payload.insert(payload.end(), data.begin(), data.end());
-    return payload;
-  };
   const std::span<const std::uint8_t> mainBytes = main.Bytes();
   const std::span<const std::uint8_t> secondBytes = second.Bytes();
   ASSERT_EQ(blocks.size(), 4U);
-  EXPECT_EQ(blocks[0], expected(0x10, 0x30300, secondBytes.subspan(std::size_t{3} * kBlock, kBlock)));
-  EXPECT_EQ(blocks[1], expected(0x00, 0x01000, mainBytes.subspan(0x1000, kBlock)));
-  EXPECT_EQ(blocks[2], expected(0x00, 0x40000, mainBytes.subspan(0x40000, kBlock)));
-  EXPECT_EQ(blocks[3], expected(0x00, 0x7FF00, mainBytes.subspan(0x7FF00, kBlock)));
+  EXPECT_EQ(blocks[0], test::BlockWritePayload(0x10, 0x30300, secondBytes.subspan(std::size_t{3} * kBlock, kBlock)));
+  EXPECT_EQ(blocks[1], test::BlockWritePayload(0x00, 0x01000, mainBytes.subspan(0x1000, kBlock)));
+  EXPECT_EQ(blocks[2], test::BlockWritePayload(0x00, 0x40000, mainBytes.subspan(0x40000, kBlock)));
+  EXPECT_EQ(blocks[3], test::BlockWritePayload(0x00, 0x7FF00, mainBytes.subspan(0x7FF00, kBlock)));
   EXPECT_EQ(window.Boxes(), std::vector<RecordingWindow::Box>{kFinishedBox});
 }
 
