@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/progress.h"
+#include "serial/link.h"
+#include "support/recording_window.h"
 #include "support/scripted_port.h"
 #include "support/wire.h"
 
@@ -68,6 +71,17 @@ class BootLoaderDouble {
   std::vector<std::string> events_;
   std::vector<Bytes> commands_;
   std::vector<std::uint32_t> commandTimes_;
+};
+
+// Everything one update or version read runs against: the virtual line, the window, the progress counters and
+// the boot loader double answering on the line. A fixture, or one per table row so rows cannot leak into each other.
+struct LoaderRig {
+  VirtualClock clock;
+  ScriptedPort port{clock};
+  Link link{port, clock};
+  RecordingWindow window;
+  Progress progress;
+  BootLoaderDouble loader{port};
 };
 
 }  // namespace fwu::test

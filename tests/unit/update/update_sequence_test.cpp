@@ -34,7 +34,7 @@ std::string BlockWrite(const char* qualifierAndAddress) {
   return std::string("03 ") + qualifierAndAddress + " 00 00 01 00 +256";
 }
 
-class RunUpdateTest : public ::testing::Test {
+class RunUpdateTest : public ::testing::Test, protected test::LoaderRig {
  protected:
   RunUpdateTest() {
     // A model name and version for the title that the version read refreshes, all in the block at 0x1000.
@@ -60,12 +60,6 @@ class RunUpdateTest : public ::testing::Test {
                                           [&](const std::string& entry) { return entry.starts_with(prefix); }));
   }
 
-  test::VirtualClock clock;
-  test::ScriptedPort port{clock};
-  Link link{port, clock};
-  RecordingWindow window;
-  Progress progress;
-  BootLoaderDouble loader{port};
   ImageBuilder main{kMainImageSize};
   ImageBuilder second{kSecondImageSize};
 };
@@ -174,22 +168,17 @@ TEST_F(RunUpdateTest, AnUnacceptableProgramKindAnswerEndsWithProgramUnknown) {
       {"kind 0x00", BootLoaderDouble::Ok({0x00})},
   };
   for (const Case& c : cases) {
-    test::VirtualClock caseClock;
-    test::ScriptedPort casePort{caseClock};
-    Link caseLink{casePort, caseClock};
-    RecordingWindow caseWindow;
-    Progress caseProgress;
-    BootLoaderDouble caseLoader{casePort};
-    caseLoader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
+    test::LoaderRig rig;
+    rig.loader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
       return command == Bytes{0x0A, 0x00} ? std::optional(c.answer) : std::nullopt;
     });
-    RunUpdate(caseLink, caseWindow, caseProgress, FirmwareImages{main.Bytes(), second.Bytes()});
+    RunUpdate(rig.link, rig.window, rig.progress, FirmwareImages{main.Bytes(), second.Bytes()});
 
-    EXPECT_EQ(caseLoader.Events().back(), "0A 00") << c.what;
-    EXPECT_EQ(caseWindow.Boxes(), std::vector<RecordingWindow::Box>{kProgramUnknownBox}) << c.what;
+    EXPECT_EQ(rig.loader.Events().back(), "0A 00") << c.what;
+    EXPECT_EQ(rig.window.Boxes(), std::vector<RecordingWindow::Box>{kProgramUnknownBox}) << c.what;
     // The query's exchange closed with the host's ACK; nothing follows it.
-    EXPECT_EQ(casePort.Writes().back().bytes, kAckFrame) << c.what;
-    EXPECT_EQ(caseWindow.ProgressMax(), 100) << c.what << ": the bar was never started";
+    EXPECT_EQ(rig.port.Writes().back().bytes, kAckFrame) << c.what;
+    EXPECT_EQ(rig.window.ProgressMax(), 100) << c.what << ": the bar was never started";
   }
 }
 
@@ -247,33 +236,28 @@ TEST_F(RunUpdateTest, AFailureOnThe100thMainBlockLeavesTheBarThereAndSendsNothin
     main.Byte(k * kBlock + 128, static_cast<std::uint8_t>(k));
   }
   for (const Case& c : cases) {
-    test::VirtualClock caseClock;
-    test::ScriptedPort casePort{caseClock};
-    Link caseLink{casePort, caseClock};
-    RecordingWindow caseWindow;
-    Progress caseProgress;
-    BootLoaderDouble caseLoader{casePort};
+    test::LoaderRig rig;
     int blockWrites = 0;
-    caseLoader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
+    rig.loader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
       if (command.size() == 266 && ++blockWrites == 100) {
         return c.answer;
       }
       return std::nullopt;
     });
-    RunUpdate(caseLink, caseWindow, caseProgress, FirmwareImages{main.Bytes(), second.Bytes()});
+    RunUpdate(rig.link, rig.window, rig.progress, FirmwareImages{main.Bytes(), second.Bytes()});
 
     EXPECT_EQ(blockWrites, 100) << c.what;
-    EXPECT_EQ(caseLoader.Events().back(), BlockWrite("00 00 00 63 00")) << c.what;
-    EXPECT_EQ(caseWindow.Boxes(), c.boxes) << c.what;
-    EXPECT_EQ(caseWindow.ProgressPos(), 99) << c.what;
-    EXPECT_EQ(caseProgress.stepsDone, 99U) << c.what;
-    EXPECT_EQ(caseWindow.Pumps(), 99) << c.what;
-    EXPECT_EQ(caseWindow.ControlText(kIdPercentText), "  4 %") << c.what;
+    EXPECT_EQ(rig.loader.Events().back(), BlockWrite("00 00 00 63 00")) << c.what;
+    EXPECT_EQ(rig.window.Boxes(), c.boxes) << c.what;
+    EXPECT_EQ(rig.window.ProgressPos(), 99) << c.what;
+    EXPECT_EQ(rig.progress.stepsDone, 99U) << c.what;
+    EXPECT_EQ(rig.window.Pumps(), 99) << c.what;
+    EXPECT_EQ(rig.window.ControlText(kIdPercentText), "  4 %") << c.what;
     if (!c.lastWrite.empty()) {
-      EXPECT_EQ(casePort.Writes().back().bytes, c.lastWrite) << c.what;
+      EXPECT_EQ(rig.port.Writes().back().bytes, c.lastWrite) << c.what;
     } else {
       // The block's own Frame was the last thing written.
-      const auto frames = test::ParseFrames(casePort.Writes().back().bytes);
+      const auto frames = test::ParseFrames(rig.port.Writes().back().bytes);
       ASSERT_EQ(frames.size(), 1U) << c.what;
       EXPECT_EQ(frames[0].payload.size(), 266U) << c.what;
     }
@@ -296,22 +280,17 @@ TEST_F(RunUpdateTest, AnswersAreTakenUpToTheirCapacities) {
   };
   const std::string overrun = "     -28 : Other errors";
   for (const Case& c : cases) {
-    test::VirtualClock caseClock;
-    test::ScriptedPort casePort{caseClock};
-    Link caseLink{casePort, caseClock};
-    RecordingWindow caseWindow;
-    Progress caseProgress;
-    BootLoaderDouble caseLoader{casePort};
-    caseLoader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
+    test::LoaderRig rig;
+    rig.loader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
       if (command.size() >= 2 && command[0] == c.command[0] && command[1] == c.command[1]) {
         return BootLoaderDouble::Ok(Bytes(c.answerLength - 3, 0x10));
       }
       return std::nullopt;
     });
-    RunUpdate(caseLink, caseWindow, caseProgress, FirmwareImages{main.Bytes(), second.Bytes()});
+    RunUpdate(rig.link, rig.window, rig.progress, FirmwareImages{main.Bytes(), second.Bytes()});
     const auto expected = c.finished ? std::vector<RecordingWindow::Box>{kFinishedBox}
                                      : std::vector<RecordingWindow::Box>{{overrun, overrun, BoxStyle::Error}};
-    EXPECT_EQ(caseWindow.Boxes(), expected) << c.what;
+    EXPECT_EQ(rig.window.Boxes(), expected) << c.what;
   }
 }
 

@@ -37,7 +37,7 @@ ImageBuilder ImageWith(const char* model, const char* version) {
   return image;
 }
 
-class VersionsTest : public ::testing::Test {
+class VersionsTest : public ::testing::Test, protected test::LoaderRig {
  protected:
   void AnswerVersionQueryWith(const BootLoaderDouble::Answer& answer) {
     loader.OnCommand([answer](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
@@ -55,11 +55,6 @@ class VersionsTest : public ::testing::Test {
     return last;
   }
 
-  test::VirtualClock clock;
-  test::ScriptedPort port{clock};
-  Link link{port, clock};
-  RecordingWindow window;
-  BootLoaderDouble loader{port};
   ImageBuilder image = ImageWith("KX-7", "0213");
 };
 
@@ -89,23 +84,19 @@ TEST_F(VersionsTest, ShowsTheControllerVersionBesideTheCarriedOne) {
        {}},
   };
   for (const Case& c : cases) {
-    test::VirtualClock caseClock;
-    test::ScriptedPort casePort{caseClock};
-    Link caseLink{casePort, caseClock};
-    RecordingWindow caseWindow;
-    BootLoaderDouble caseLoader{casePort};
-    caseLoader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
+    test::LoaderRig rig;
+    rig.loader.OnCommand([&](const Bytes& command, int) -> std::optional<BootLoaderDouble::Answer> {
       return command == Bytes{0xF0, 0x10} ? std::optional(c.answer) : std::nullopt;
     });
-    ReadVersions(caseLink, caseWindow, image.Bytes());
+    ReadVersions(rig.link, rig.window, image.Bytes());
 
-    EXPECT_EQ(caseLoader.Events(), (Strings{"id", "enq", "F0 10"})) << c.what;
-    EXPECT_EQ(caseWindow.ControlText(kIdVersionText), c.display) << c.what;
-    EXPECT_EQ(caseWindow.Boxes(), c.boxes) << c.what;
+    EXPECT_EQ(rig.loader.Events(), (Strings{"id", "enq", "F0 10"})) << c.what;
+    EXPECT_EQ(rig.window.ControlText(kIdVersionText), c.display) << c.what;
+    EXPECT_EQ(rig.window.Boxes(), c.boxes) << c.what;
     // The title is refreshed after the display, whatever the query gave.
-    ASSERT_GE(caseWindow.Log().size(), 2U) << c.what;
-    EXPECT_EQ(caseWindow.Log().back(), "title:UPDATE  KX-7  0213") << c.what;
-    EXPECT_TRUE(caseWindow.Log()[caseWindow.Log().size() - 2].starts_with("text:1008:")) << c.what;
+    ASSERT_GE(rig.window.Log().size(), 2U) << c.what;
+    EXPECT_EQ(rig.window.Log().back(), "title:UPDATE  KX-7  0213") << c.what;
+    EXPECT_TRUE(rig.window.Log()[rig.window.Log().size() - 2].starts_with("text:1008:")) << c.what;
   }
 }
 
