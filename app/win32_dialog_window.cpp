@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 
 namespace fwu {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/dialog_window.h"
+#include "ui/dialog_window.h"
 
 namespace fwu {
 

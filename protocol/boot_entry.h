@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "app/dialog_window.h"
 #include "serial/link.h"
+#include "ui/dialog_window.h"
 
 namespace fwu {
 

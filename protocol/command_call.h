@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "app/dialog_window.h"
 #include "serial/link.h"
+#include "ui/dialog_window.h"
 
 namespace fwu {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/dialog_window.h"
 #include "serial/serial_port.h"
+#include "ui/dialog_window.h"
 
 namespace fwu {
 

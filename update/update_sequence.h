@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/dialog_window.h"
-#include "app/progress.h"
 #include "serial/link.h"
+#include "ui/dialog_window.h"
+#include "ui/progress.h"
 #include "update/images.h"
 
 namespace fwu {

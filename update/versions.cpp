@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "app/control_ids.h"
 #include "protocol/boot_entry.h"
 #include "protocol/command_call.h"
+#include "ui/control_ids.h"
 
 namespace fwu {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/dialog_window.h"
 #include "serial/link.h"
+#include "ui/dialog_window.h"
 #include "update/images.h"
 
 namespace fwu {

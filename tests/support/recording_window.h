@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_window.h"
+#include "ui/dialog_window.h"
 
 namespace fwu::test {
 

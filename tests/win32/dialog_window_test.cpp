@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
 #include "dialog_fixture.h"
+#include "ui/control_ids.h"
 
 namespace fwu::test {
 namespace {

@@ -17,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/progress.h"
 #include "controller_on_pty.h"
 #include "serial/port_connection.h"
 #include "serial/posix_clock.h"
@@ -26,6 +25,7 @@
 #include "support/recording_window.h"
 #include "support/shaped_images.h"
 #include "support/wire.h"
+#include "ui/progress.h"
 #include "update/update_sequence.h"
 #include "watched_port.h"
 

@@ -1,9 +1,9 @@
-#include "app/progress.h"
+#include "ui/progress.h"
 
 #include <array>
 #include <cstdio>
 
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 
 namespace fwu {
 
