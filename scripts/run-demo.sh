@@ -64,7 +64,7 @@ memory_check() {
 }
 
 if [ -n "$interactive" ]; then
-  echo "== Starting the updater on $DISPLAY"
+  echo "== Starting the updater ($E2E_BUILD build, under $E2E_APP_LOADER) on $DISPLAY"
   echo "   In its window: pick COM7 in the port list, press COM OPEN, then UPDATE."
   echo "   Close the window when you are done; the controller's memory is checked afterwards."
   e2e_start_app "$E2E_WORK"
@@ -77,7 +77,8 @@ if [ -n "$interactive" ]; then
   exit "$memoryStatus"
 fi
 
-echo "== Starting the updater on the virtual display $DISPLAY and working its dialog"
+echo "== Starting the updater ($E2E_BUILD build, under $E2E_APP_LOADER) on the virtual display $DISPLAY"
+echo "   and working its dialog"
 e2e_start_app "$E2E_WORK"
 cat >"$E2E_WORK/update.txt" <<EOF
 timeout|30
