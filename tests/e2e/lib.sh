@@ -84,7 +84,6 @@ e2e_has_sys_admin() {
   (((0x$effective >> 21) & 1))
 }
 
-
 # A virtual display for Wine, on a display number that Xvfb picks itself.
 e2e_start_xvfb() {
   local status=0
