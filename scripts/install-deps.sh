@@ -3,12 +3,27 @@
 set -euo pipefail
 
 packages=(
-  # native build, tests and checks
+  # native build, tests and checks (git: the format check reads the list of tracked sources)
   cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libgtest-dev libgmock-dev googletest
-  python3 valgrind
-  # the Windows program: MinGW-w64 cross compilers, and Wine with a virtual X display to run it
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps imagemagick
+  python3 valgrind git
+  # the Windows programs: MinGW-w64 cross compilers, and Wine with a virtual X display to run them; wine32 (from
+  # the i386 architecture, added below) runs the shipped 32-bit program beside wine64
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 xvfb x11-apps imagemagick
+  # the command-line program
+  libcli11-dev nlohmann-json3-dev libserialport-dev tmux
 )
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=(sudo)
+fi
+
+# The 32-bit Wine comes from Debian's i386 architecture; once it is added the package lists must be fetched again.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture (for the 32-bit Wine)"
+  "${sudo[@]}" dpkg --add-architecture i386
+  unset FWU_APT_UPDATED
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,10 +36,6 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-sudo=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo=(sudo)
-fi
 echo "Installing: ${missing[*]}"
 # A caller that has just refreshed the package lists says so, so that they are fetched once.
 if [ -z "${FWU_APT_UPDATED:-}" ]; then

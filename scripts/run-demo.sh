@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the updater and the simulated controller and runs a firmware update end to end: the controller on a
-# pseudo-terminal that the Windows program (under Wine) sees as COM7.
+# pseudo-terminal that the shipped 32-bit Windows program (under the 32-bit Wine) sees as COM7.
 #
 # With a display (DISPLAY set and answering), the window is yours: pick COM7, press COM OPEN, then UPDATE;
 # close the window when you are done. Without one, the update runs on a virtual display, driven through the
@@ -21,18 +21,21 @@ readonly DEMO_DIR=build/demo
 echo "== Installing what is missing"
 scripts/install-deps.sh
 
-echo "== Building the Windows program (MinGW-w64, x86_64) and the simulated controller"
-# Configure and build only: the presets' workflows would run the test suites too.
+echo "== Building the Windows program (MinGW-w64, i686: the shipped build), its driver and the simulated controller"
+# Configure and build only what the demo runs: the presets' workflows would build and run the test suites too.
 mkdir -p "$DEMO_DIR"
-for preset in mingw-x86_64 release; do
-  log=$DEMO_DIR/build-$preset.log
-  if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
+build() {
+  local preset=$1 log=$DEMO_DIR/build-$1.log
+  shift
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" --target "$@"; } >"$log" 2>&1; then
     tail -n 40 "$log"
     e2e_die "the $preset build failed (whole log: $log)"
   fi
-done
+}
+build mingw-i686 fwupdate fwu_e2e_driver
+build release fwsim
 
-e2e_find_programs
+FWU_E2E_BUILD=mingw-i686 e2e_find_programs
 e2e_setup
 demoDir=$(cd "$DEMO_DIR" && pwd)
 
@@ -61,7 +64,7 @@ memory_check() {
 }
 
 if [ -n "$interactive" ]; then
-  echo "== Starting the updater on $DISPLAY"
+  echo "== Starting the updater ($E2E_BUILD build, under $E2E_APP_LOADER) on $DISPLAY"
   echo "   In its window: pick COM7 in the port list, press COM OPEN, then UPDATE."
   echo "   Close the window when you are done; the controller's memory is checked afterwards."
   e2e_start_app "$E2E_WORK"
@@ -74,7 +77,8 @@ if [ -n "$interactive" ]; then
   exit "$memoryStatus"
 fi
 
-echo "== Starting the updater on the virtual display $DISPLAY and working its dialog"
+echo "== Starting the updater ($E2E_BUILD build, under $E2E_APP_LOADER) on the virtual display $DISPLAY"
+echo "   and working its dialog"
 e2e_start_app "$E2E_WORK"
 cat >"$E2E_WORK/update.txt" <<EOF
 timeout|30

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, checks the formatting, builds both Windows programs and runs the
-# Windows tests under Wine, builds and runs the native unit and integration tests (AddressSanitizer and
-# UndefinedBehaviorSanitizer), runs each fuzz harness briefly, and runs the end-to-end suite.
+# Runs every test: installs what is missing, checks the formatting, builds both Windows programs (the shipped
+# 32-bit one and the 64-bit one) and runs the Windows tests of each under Wine, builds and runs the native unit and
+# integration tests (AddressSanitizer and UndefinedBehaviorSanitizer), runs each fuzz harness briefly, and runs
+# the end-to-end suite on each Windows program.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 scripts/install-deps.sh || exit 1
 
@@ -47,10 +48,11 @@ step format scripts/check-format.sh
 step windows-i686 cmake --workflow --preset mingw-i686
 step windows-x86_64 cmake --workflow --preset mingw-x86_64
 step native cmake --workflow --preset native
+# shellcheck disable=SC2016 # expanded by the inner shell
 step fuzz bash -c 'cmake --workflow --preset fuzz && tests/fuzz/run-fuzzers.sh "${FWU_FUZZ_SECONDS:-12}"'
-if [ -x tests/e2e/run-e2e.sh ]; then
-  step end-to-end tests/e2e/run-e2e.sh
-fi
+for preset in mingw-i686 mingw-x86_64; do
+  step "end-to-end-${preset#mingw-}" tests/e2e/run-e2e.sh -b "$preset"
+done
 
 echo
 if [ ${#failures[@]} -gt 0 ]; then

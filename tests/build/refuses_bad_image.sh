@@ -35,7 +35,8 @@ case $case in
     ;;
 esac
 
-out=$(cmake -S "$src" -B "$work/build-$case" -DFWU_MAIN_IMAGE="$bad" -DFWU_BUILD_TESTS=OFF 2>&1)
+# Ninja, as every configure here names its generator; the images are checked before any tool is looked for.
+out=$(cmake -S "$src" -B "$work/build-$case" -G Ninja -DFWU_MAIN_IMAGE="$bad" -DFWU_BUILD_TESTS=OFF 2>&1)
 status=$?
 # CMake wraps its messages at blanks; read them as one line.
 out=$(tr -s ' \n' '  ' <<<"$out")

@@ -30,11 +30,13 @@ e2e_die() {
 # Windows path of a Linux file, through the Z: drive that maps /.
 e2e_winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Finds the programs: the Windows build (program and driver) and the simulated controller from the optimised
-# build if there is one, else from the test build. FWU_E2E_APP, FWU_E2E_DRIVER and FWU_E2E_SIM override.
+# Finds the programs: the Windows build (program and driver) of the preset FWU_E2E_BUILD names (mingw-i686, the
+# shipped 32-bit program, or mingw-x86_64, the default) and the simulated controller from the optimised build if
+# there is one, else from the test build. FWU_E2E_APP, FWU_E2E_DRIVER and FWU_E2E_SIM override.
 e2e_find_programs() {
-  E2E_APP=${FWU_E2E_APP:-$E2E_REPO/build/mingw-x86_64/app/fwupdate.exe}
-  E2E_DRIVER=${FWU_E2E_DRIVER:-$E2E_REPO/build/mingw-x86_64/tests/e2e/driver/fwu_e2e_driver.exe}
+  E2E_BUILD=${FWU_E2E_BUILD:-mingw-x86_64}
+  E2E_APP=${FWU_E2E_APP:-$E2E_REPO/build/$E2E_BUILD/app/fwupdate.exe}
+  E2E_DRIVER=${FWU_E2E_DRIVER:-$E2E_REPO/build/$E2E_BUILD/tests/e2e/driver/fwu_e2e_driver.exe}
   E2E_SIM=${FWU_E2E_SIM:-}
   if [ -z "$E2E_SIM" ]; then
     for candidate in "$E2E_REPO/build/release/sim/fwsim" "$E2E_REPO/build/native/sim/fwsim"; do
@@ -44,11 +46,14 @@ e2e_find_programs() {
       fi
     done
   fi
-  [ -f "$E2E_APP" ] || e2e_die "no $E2E_APP (build it: cmake --workflow --preset mingw-x86_64)"
-  [ -f "$E2E_DRIVER" ] || e2e_die "no $E2E_DRIVER (build it: cmake --workflow --preset mingw-x86_64)"
+  [ -f "$E2E_APP" ] || e2e_die "no $E2E_APP (build it: cmake --workflow --preset $E2E_BUILD)"
+  [ -f "$E2E_DRIVER" ] || e2e_die "no $E2E_DRIVER (build it: cmake --workflow --preset $E2E_BUILD)"
   if [ -z "$E2E_SIM" ] || [ ! -x "$E2E_SIM" ]; then
     e2e_die "no simulated controller (build it: cmake --workflow --preset release)"
   fi
+  # Each program runs with the Wine loader that matches it: 32-bit for a PE32, 64-bit for a PE32+.
+  E2E_APP_LOADER=$(wine_loader "$E2E_APP") || e2e_die "cannot run $E2E_APP"
+  E2E_DRIVER_LOADER=$(wine_loader "$E2E_DRIVER") || e2e_die "cannot run $E2E_DRIVER"
   E2E_MAIN_IMAGE=$E2E_REPO/update/images/main.bin
   E2E_SECOND_IMAGE=$E2E_REPO/update/images/second.bin
 }
@@ -64,9 +69,10 @@ e2e_setup() {
   export WINEDEBUG=-all
   # No Mono or Gecko installer dialogs while the prefix is made.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  E2E_WINE=(wine)
+  # Every Wine process runs without CAP_SYS_ADMIN (see above).
+  WINE_WRAPPER=()
   if e2e_has_sys_admin && setpriv --bounding-set=-sys_admin true 2>/dev/null; then
-    E2E_WINE=(setpriv --bounding-set=-sys_admin wine)
+    WINE_WRAPPER=(setpriv --bounding-set=-sys_admin)
   fi
   trap e2e_cleanup EXIT
 }
@@ -77,8 +83,6 @@ e2e_has_sys_admin() {
   # CAP_SYS_ADMIN is capability 21.
   (((0x$effective >> 21) & 1))
 }
-
-e2e_wine() { "${E2E_WINE[@]}" "$@"; }
 
 # A virtual display for Wine, on a display number that Xvfb picks itself.
 e2e_start_xvfb() {
@@ -99,8 +103,8 @@ e2e_display_reachable() {
 # A fresh prefix with COM7 on our symlink and every program inside one virtual desktop. About 15 s.
 e2e_make_prefix() {
   local log=$E2E_WORK/prefix.log
-  wine_make_prefix "$log" "$E2E_DESKTOP_SIZE" e2e_wine || e2e_die "$wine_prefix_failure (see $log)"
-  e2e_wine reg add 'HKEY_LOCAL_MACHINE\Software\Wine\Ports' /v COM7 /t REG_SZ /d "$E2E_COM7_LINK" /f \
+  wine_make_prefix "$log" "$E2E_DESKTOP_SIZE" wine_run || e2e_die "$wine_prefix_failure (see $log)"
+  wine_run reg add 'HKEY_LOCAL_MACHINE\Software\Wine\Ports' /v COM7 /t REG_SZ /d "$E2E_COM7_LINK" /f \
     >>"$log" 2>&1 || e2e_die "could not map COM7 (see $log)"
   # The port mapping takes effect when the server next starts.
   wineserver -k >>"$log" 2>&1 || true
@@ -186,7 +190,8 @@ e2e_release_port() {
 # Starts the updater under Wine; its own output goes to <dir>/app.out.
 e2e_start_app() {
   local dir=$1
-  e2e_wine "$E2E_APP" >"$dir/app.out" 2>&1 &
+  # The loader directly, not a shell function, so that the process id held is the updater's.
+  "${WINE_WRAPPER[@]}" "$E2E_APP_LOADER" "$E2E_APP" >"$dir/app.out" 2>&1 &
   E2E_APP_PID=$!
 }
 
@@ -225,7 +230,8 @@ e2e_run_driver() {
     tail -n +1 -f "$transcript" &
     local tailPid=$!
   fi
-  timeout 600 "${E2E_WINE[@]}" "$E2E_DRIVER" "$(e2e_winpath "$script")" >"$transcript" 2>&1 || status=$?
+  timeout 600 "${WINE_WRAPPER[@]}" "$E2E_DRIVER_LOADER" "$E2E_DRIVER" "$(e2e_winpath "$script")" >"$transcript" 2>&1 ||
+    status=$?
   if [ "$mode" = live ]; then
     # Let tail print the last lines before it goes.
     sleep 0.3

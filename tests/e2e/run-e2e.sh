@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# End-to-end tests: the real Windows program (build/mingw-x86_64/app/fwupdate.exe) under Wine and Xvfb, its
-# COM7 a pseudo-terminal with the simulated controller behind it, worked through its dialog by the driver
-# (build/mingw-x86_64/tests/e2e/driver/fwu_e2e_driver.exe) as an operator works it. Builds nothing: run
-# `cmake --workflow --preset mingw-x86_64` and `cmake --workflow --preset release` (or native) first.
+# End-to-end tests: the real Windows program (build/<preset>/app/fwupdate.exe) under Wine and Xvfb, its COM7 a
+# pseudo-terminal with the simulated controller behind it, worked through its dialog by the driver
+# (build/<preset>/tests/e2e/driver/fwu_e2e_driver.exe) as an operator works it. Builds nothing: run
+# `cmake --workflow --preset <preset>` and `cmake --workflow --preset release` (or native) first.
 #
-#   tests/e2e/run-e2e.sh [-v] [-k] [case ...]
+#   tests/e2e/run-e2e.sh [-b preset] [-v] [-k] [case ...]
+#     -b  the Windows build: mingw-x86_64 (default) or mingw-i686, the shipped 32-bit program
 #     -v  show every transcript as it is written     -k  keep the work folder (transcripts, logs)
 #     case names select cases (default: all); -l lists them.
 set -euo pipefail
@@ -34,6 +35,11 @@ list=
 selected=()
 while [ $# -gt 0 ]; do
   case $1 in
+    -b)
+      [ $# -ge 2 ] || e2e_die "-b needs a preset name"
+      export FWU_E2E_BUILD=$2
+      shift
+      ;;
     -v) verbose=1 ;;
     -k) export E2E_KEEP=1 ;;
     -l) list=1 ;;
@@ -426,7 +432,8 @@ done
 e2e_find_programs
 e2e_setup
 started=$SECONDS
-e2e_log "== End-to-end: $(basename "$E2E_APP") under Wine against $(basename "$E2E_SIM"), work folder $E2E_WORK"
+e2e_log "== End-to-end: $(basename "$E2E_APP") of the $E2E_BUILD build under $E2E_APP_LOADER against" \
+  "$(basename "$E2E_SIM"), work folder $E2E_WORK"
 # Erased regions, to show that a failed or one-phase update leaves a region alone.
 ERASED_MAIN=$E2E_WORK/erased-main.bin
 ERASED_SECOND=$E2E_WORK/erased-second.bin
@@ -467,7 +474,7 @@ for name in "${selected[@]}"; do
 done
 
 e2e_log ""
-e2e_log "== End-to-end results ($((SECONDS - started)) s)"
+e2e_log "== End-to-end results, $E2E_BUILD build ($((SECONDS - started)) s)"
 printf '%-16s %-6s %5s  %s\n' case result time what
 printf '%s\n' "${rows[@]}"
 if [ "$failed" -ne 0 ] && [ -n "${E2E_KEEP:-}" ]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under Wine on a virtual X display, inside a Wine virtual desktop, and ends with its
-# exit code. The Wine prefix is made on the first run and kept in <work-dir>.
+# Runs a Windows test program under Wine (the loader that matches it, 32- or 64-bit) on a virtual X display,
+# inside a Wine virtual desktop, and ends with its exit code. The Wine prefix is made on the first run and kept in
+# <work-dir>.
 #
 #   tests/win32/run-under-wine.sh <work-dir> <program.exe> [arguments...]
 #
@@ -22,7 +23,7 @@ fwu_wine_start "$work"
 
 name=$(basename "$program" .exe)
 status=0
-wine "$program" "$@" >"$fwu_wine_work/$name.out" 2>"$fwu_wine_work/$name.err" || status=$?
+wine_run "$program" "$@" >"$fwu_wine_work/$name.out" 2>"$fwu_wine_work/$name.err" || status=$?
 cat "$fwu_wine_work/$name.out"
 if [ "$status" -ne 0 ]; then
   echo "$name exited with $status; Wine's messages are in $fwu_wine_work/$name.err" >&2

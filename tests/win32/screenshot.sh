@@ -34,18 +34,20 @@ PY
 
 fwu_wine_start "$work"
 
-wine "$program" >"$fwu_wine_work/fwupdate.out" 2>"$fwu_wine_work/fwupdate.err" &
+# Started through its loader directly, so that the process waited for is the program itself.
+loader=$(wine_loader "$program")
+"$loader" "$program" >"$fwu_wine_work/fwupdate.out" 2>"$fwu_wine_work/fwupdate.err" &
 app=$!
 
 status=0
-wine "$probe" --title "$expected" >"$fwu_wine_work/probe.out" 2>"$fwu_wine_work/probe.err" || status=$?
+wine_run "$probe" --title "$expected" >"$fwu_wine_work/probe.out" 2>"$fwu_wine_work/probe.err" || status=$?
 cat "$fwu_wine_work/probe.out"
 mkdir -p "$(dirname "$picture")"
 import -window root "$picture"
 echo "picture: $picture"
 
 closeStatus=0
-wine "$probe" --close >"$fwu_wine_work/probe-close.out" 2>>"$fwu_wine_work/probe.err" || closeStatus=$?
+wine_run "$probe" --close >"$fwu_wine_work/probe-close.out" 2>>"$fwu_wine_work/probe.err" || closeStatus=$?
 cat "$fwu_wine_work/probe-close.out"
 exitCode=0
 wait "$app" || exitCode=$?

@@ -42,7 +42,7 @@ fwu_wine_start() {
 
   if [ ! -f "$WINEPREFIX/.fwu-ready" ]; then
     rm -rf "$WINEPREFIX"
-    wine_make_prefix "$work/wineboot.log" 800x600 wine || {
+    wine_make_prefix "$work/wineboot.log" 800x600 wine_run || {
       echo "$wine_prefix_failure; see $work/wineboot.log" >&2
       return 1
     }

@@ -2,6 +2,55 @@
 # What every Wine harness here needs: an X display of its own and a prefix whose programs run inside one virtual
 # desktop. Sourced by tests/win32/wine-env.sh and tests/e2e/lib.sh; they keep their own locks, traps and messages.
 
+# Wine's two loaders, called directly: once wine32 is installed, the `wine` wrapper always takes the 32-bit one,
+# and a 64-bit program started through it runs as the child of a 32-bit stub, so the process id held is not the
+# program's. Both share one prefix.
+WINE_LOADER_32=/usr/lib/wine/wine
+WINE_LOADER_64=/usr/lib/wine/wine64
+# A command that every Wine process runs through, set by a caller that needs one (e.g. to drop a capability).
+WINE_WRAPPER=()
+
+# wine_loader <program.exe>
+#   Prints the loader that matches the program: the 32-bit one for a PE32, the 64-bit one for a PE32+, told by the
+#   optional header's magic (0x10B or 0x20B) that the PE header at the offset held at 0x3C carries. Wine's own
+#   tools, named without a path (wineboot, reg), run with the 64-bit loader. Fails with a message when the file
+#   is no PE program or its loader is not installed.
+wine_loader() {
+  local program=$1 loader peOffset signature magic
+  if [[ $program != */* ]] && [ ! -e "$program" ]; then
+    loader=$WINE_LOADER_64
+  elif [ ! -f "$program" ]; then
+    echo "$program: no such file" >&2
+    return 1
+  else
+    peOffset=$(od -An -tu4 -j60 -N4 "$program" 2>/dev/null | tr -d ' ')
+    signature=$(od -An -tx1 -j"${peOffset:-0}" -N4 "$program" 2>/dev/null | tr -d ' ')
+    magic=$(od -An -tx1 -j$((${peOffset:-0} + 24)) -N2 "$program" 2>/dev/null | tr -d ' ')
+    case $signature:$magic in
+      50450000:0b01) loader=$WINE_LOADER_32 ;;
+      50450000:0b02) loader=$WINE_LOADER_64 ;;
+      *)
+        echo "$program: not a Windows program (no PE32 or PE32+ header)" >&2
+        return 1
+        ;;
+    esac
+  fi
+  if [ ! -x "$loader" ]; then
+    echo "$loader is missing, needed for $program (scripts/install-deps.sh installs wine64 and wine32:i386)" >&2
+    return 1
+  fi
+  printf '%s\n' "$loader"
+}
+
+# wine_run <program.exe> [arguments...]
+#   Runs the program with the loader that matches it (wine_loader), through the command in the array
+#   WINE_WRAPPER when the caller set one.
+wine_run() {
+  local loader
+  loader=$(wine_loader "$1") || return 127
+  "${WINE_WRAPPER[@]}" "$loader" "$@"
+}
+
 # wine_start_xvfb <work-dir> <screen WxHxD> <seconds>
 #   Starts Xvfb on a display number it picks itself (-displayfd) and waits up to <seconds> for that number; then
 #   exports DISPLAY. wine_xvfb_pid is set at once, so a trap can stop it with wine_stop_xvfb. Xvfb's output goes
@@ -32,8 +81,9 @@ wine_stop_xvfb() {
 
 # wine_make_prefix <log> <desktop WxH> <wine command...>
 #   Makes the prefix WINEPREFIX names, with every program inside one virtual desktop of the given size: outside
-#   one, Wine stalls about 2 s after each message box closes. The wine command may be a wrapper. Output goes
-#   to <log>. On failure returns 1 and leaves in wine_prefix_failure, for the caller's message, the step that failed.
+#   one, Wine stalls about 2 s after each message box closes. The wine command (wine_run, or a wrapper of it) is
+#   given Wine's own tools by name. Output goes to <log>. On failure returns 1 and leaves in wine_prefix_failure,
+#   for the caller's message, the step that failed.
 # shellcheck disable=SC2034
 wine_make_prefix() {
   local log=$1 size=$2
