@@ -1,0 +1,176 @@
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "cli/interrupt.h"
+#include "cli/line_model.h"
+#include "cli/platform.h"
+#include "cli/port_job.h"
+#include "cli/progress_line.h"
+#include "cli/screen.h"
+#include "cli/summary.h"
+
+namespace fwu::cli {
+
+namespace {
+
+void Print(std::FILE* out, const std::string& text) {
+  static_cast<void>(std::fputs(text.c_str(), out));
+}
+
+// The images an update writes: the carried ones, or the files given, read and checked before any port opens.
+class ImageSet {
+ public:
+  // False, with one message per fault on err, when a file cannot be used.
+  bool Load(const ImageFiles& files, std::FILE* err) {
+    if (!files.Given()) {
+      images_ = CarriedImages();
+      return true;
+    }
+    static_cast<void>(err);
+    return false;
+  }
+  [[nodiscard]] const FirmwareImages& Images() const { return images_; }
+  [[nodiscard]] std::string CarriedVersion() const {
+    return ImageText(images_.main, kVersionPointer).value_or(std::string());
+  }
+
+ private:
+  std::vector<std::uint8_t> main_;
+  std::vector<std::uint8_t> second_;
+  FirmwareImages images_{};
+};
+
+// Runs every port at once, each on its own thread, with one drawing thread for all of them.
+std::vector<PortReport> RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& images,
+                                 std::FILE* out) {
+  const LineModels models(images.Images(), images.CarriedVersion().size());
+  std::vector<std::unique_ptr<PortJob>> jobs;
+  std::vector<PortJob*> view;
+  for (const auto& port : ports) {
+    jobs.push_back(std::make_unique<PortJob>(port, task, images.Images(), models, InterruptRequested()));
+    view.push_back(jobs.back().get());
+  }
+  Screen screen(out, IsTerminal(out), view, models);
+  if (task == Task::Update) {
+    screen.Start();
+  }
+  for (auto& job : jobs) {
+    job->Start();
+  }
+  std::vector<PortReport> reports;
+  for (auto& job : jobs) {
+    job->Join();
+    reports.push_back(job->Report());
+  }
+  screen.Stop();
+  return reports;
+}
+
+}  // namespace
+
+int RunUpdateCommand(const UpdateOptions& options) {
+  ImageSet images;
+  if (!images.Load(options.images, stderr)) {
+    return kExitUsage;
+  }
+  // With the JSON on standard output, everything for the operator goes to standard error.
+  std::FILE* out = options.json == "-" ? stderr : stdout;
+  std::unique_ptr<std::ofstream> jsonFile;
+  if (!options.json.empty() && options.json != "-") {
+    jsonFile = std::make_unique<std::ofstream>(options.json, std::ios::trunc);
+    if (!*jsonFile) {
+      Print(stderr, "fwupdate-cli: cannot write the JSON summary to " + options.json + "\n");
+      return kExitInternal;
+    }
+  }
+
+  PrepareProcess();
+  InstallInterruptHandler();
+  const std::vector<PortReport> reports = RunPorts(options.ports, Task::Update, images, out);
+  for (const auto& report : reports) {
+    Print(out, OutcomeLine(report) + "\n");
+  }
+  if (reports.size() > 1) {
+    Print(out, "\n" + FinalTable(reports));
+  }
+  int status = CombinedExitStatus(reports);
+  if (!options.json.empty()) {
+    const std::string json = JsonText(SummaryJson(reports, status));
+    if (jsonFile) {
+      *jsonFile << json;
+      jsonFile->flush();
+      if (!*jsonFile) {
+        Print(stderr, "fwupdate-cli: cannot write the JSON summary to " + options.json + "\n");
+        status = status == kExitFinished ? kExitInternal : status;
+      }
+    } else {
+      Print(stdout, json);
+    }
+  }
+  std::fflush(out);
+  return status;
+}
+
+int RunVersionsCommand(const std::vector<std::string>& ports) {
+  ImageSet images;
+  images.Load({}, stderr);
+  PrepareProcess();
+  InstallInterruptHandler();
+  const std::vector<PortReport> reports = RunPorts(ports, Task::ReadVersions, images, stdout);
+  for (const auto& report : reports) {
+    if (report.verdict.outcome == Outcome::Finished) {
+      // The version display's two lines, side by side.
+      const auto lineBreak = report.versionDisplay.find("\r\n");
+      Print(stdout, Printable(report.port) + ": " + Printable(report.versionDisplay.substr(0, lineBreak)) + "   " +
+                        Printable(report.versionDisplay.substr(lineBreak + 2)) + "\n");
+    } else {
+      Print(stdout, OutcomeLine(report) + "\n");
+    }
+  }
+  return CombinedExitStatus(reports);
+}
+
+int RunInfoCommand(const ImageFiles& files) {
+  ImageSet images;
+  if (!images.Load(files, stderr)) {
+    return kExitUsage;
+  }
+  const FirmwareImages& pair = images.Images();
+  const auto text = [&](std::uint32_t pointer) { return Printable(ImageText(pair.main, pointer).value_or("")); };
+  std::string report =
+      "model:           " + text(kModelNamePointer) + "\nversion:         " + text(kVersionPointer) + "\n";
+  const LineModels models(pair, images.CarriedVersion().size());
+  const auto blocks = [](std::span<const std::uint8_t> image) {
+    std::uint32_t sent = 0;
+    const auto count = static_cast<std::uint32_t>(image.size() / 256);
+    for (std::uint32_t k = 0; k < count; ++k) {
+      sent += IsSentBlock(image, k) ? 1U : 0U;
+    }
+    return std::to_string(sent) + " of " + std::to_string(count) + " blocks to write";
+  };
+  report += "main image:      " + std::to_string(pair.main.size()) + " bytes, " + blocks(pair.main) + "\n";
+  report += "second image:    " + std::to_string(pair.second.size()) + " bytes, " + blocks(pair.second) + "\n";
+  const auto floor = [](const char* name, const LineModel& model) {
+    std::array<char, 160> line{};
+    std::snprintf(line.data(), line.size(),
+                  "%s %u blocks, %llu bytes to the controller, %llu from it, at least %.1f s (%s)\n", name,
+                  model.SentBlocks(), static_cast<unsigned long long>(model.BytesToController()),
+                  static_cast<unsigned long long>(model.BytesFromController()), model.TotalSeconds(),
+                  ClockText(model.TotalSeconds()).c_str());
+    return std::string(line.data());
+  };
+  report += "\nUpdate time the 38400-baud line allows, by the controller's program kind:\n";
+  report += floor("  0x10 (second image, then main):", models.twoImages);
+  report += floor("  0x20 (main image only):        ", models.mainOnly);
+  Print(stdout, report);
+  return kExitFinished;
+}
+
+int RunPortsCommand() {
+  return kExitInternal;
+}
+
+}  // namespace fwu::cli
