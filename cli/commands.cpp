@@ -94,7 +94,8 @@ int RunUpdateCommand(const UpdateOptions& options) {
     Print(out, OutcomeLine(report) + "\n");
   }
   if (reports.size() > 1) {
-    Print(out, "\n" + FinalTable(reports));
+    Print(out, "\n");
+    Print(out, FinalTable(reports));
   }
   int status = CombinedExitStatus(reports);
   if (!options.json.empty()) {

@@ -1,5 +1,6 @@
 #include "cli/progress_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -28,7 +29,11 @@ std::string Times(const LineState& state) {
 std::string Bar(const LineState& state) {
   const std::size_t filled =
       state.totalSteps == 0 ? 0 : std::size_t{state.stepsDone} * kBarWidth / std::size_t{state.totalSteps};
-  return "[" + std::string(filled, '#') + std::string(kBarWidth - std::min(filled, kBarWidth), '.') + "]";
+  std::string bar(kBarWidth + 2, '.');
+  bar.front() = '[';
+  bar.back() = ']';
+  std::fill_n(bar.begin() + 1, std::min(filled, kBarWidth), '#');
+  return bar;
 }
 
 // Before the bar starts, and after the run, the line says so instead of counting.
