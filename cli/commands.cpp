@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -43,14 +45,52 @@ class ImageSet {
   FirmwareImages images_{};
 };
 
-// Runs every port at once, each on its own thread, with one drawing thread for all of them.
-std::vector<PortReport> RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& images,
-                                 std::FILE* out) {
+// The trace file of one port: the path as given for a single port; with several, the port's name goes in
+// before the extension ("trace.txt" and /dev/ttyUSB0 give "trace-ttyUSB0.txt").
+std::string TracePath(const std::string& path, const std::string& port, bool several) {
+  if (!several) {
+    return path;
+  }
+  const auto cut = port.find_last_of("/\\:");
+  std::string name = cut == std::string::npos ? port : port.substr(cut + 1);
+  std::ranges::replace_if(
+      name, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
+  const auto slash = path.find_last_of("/\\");
+  const auto dot = path.rfind('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  return hasExtension ? path.substr(0, dot) + "-" + name + path.substr(dot) : path + "-" + name;
+}
+
+// Opens every port's trace before any port is opened; false, with the reason on standard error, when one of
+// them cannot be created.
+bool OpenTraces(const std::vector<std::string>& ports, const std::string& path,
+                std::vector<std::unique_ptr<TraceSink>>& traces) {
+  for (const auto& port : ports) {
+    if (path.empty()) {
+      traces.push_back(nullptr);
+      continue;
+    }
+    std::string error;
+    traces.push_back(OpenTrace(TracePath(path, port, ports.size() > 1), &error));
+    if (traces.back() == nullptr) {
+      Print(stderr, "fwupdate-cli: " + error + "\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+// Runs every port at once, each on its own thread, with one drawing thread for all of them. False when a trace
+// could not be written to the end.
+bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& images,
+              std::vector<std::unique_ptr<TraceSink>> traces, std::FILE* out, std::vector<PortReport>& reports) {
   const LineModels models(images.Images(), images.CarriedVersion().size());
   std::vector<std::unique_ptr<PortJob>> jobs;
   std::vector<PortJob*> view;
-  for (const auto& port : ports) {
-    jobs.push_back(std::make_unique<PortJob>(port, task, images.Images(), models, InterruptRequested()));
+  traces.resize(ports.size());
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    jobs.push_back(
+        std::make_unique<PortJob>(ports[i], task, images.Images(), models, InterruptRequested(), std::move(traces[i])));
     view.push_back(jobs.back().get());
   }
   Screen screen(out, IsTerminal(out), view, models);
@@ -60,13 +100,17 @@ std::vector<PortReport> RunPorts(const std::vector<std::string>& ports, Task tas
   for (auto& job : jobs) {
     job->Start();
   }
-  std::vector<PortReport> reports;
+  bool tracesWritten = true;
   for (auto& job : jobs) {
     job->Join();
     reports.push_back(job->Report());
+    if (std::string error; !job->FinishTrace(&error)) {
+      Print(stderr, "fwupdate-cli: " + error + "\n");
+      tracesWritten = false;
+    }
   }
   screen.Stop();
-  return reports;
+  return tracesWritten;
 }
 
 }  // namespace
@@ -87,9 +131,15 @@ int RunUpdateCommand(const UpdateOptions& options) {
     }
   }
 
+  std::vector<std::unique_ptr<TraceSink>> traces;
+  if (!OpenTraces(options.ports, options.trace, traces)) {
+    return kExitInternal;
+  }
+
   PrepareProcess();
   InstallInterruptHandler();
-  const std::vector<PortReport> reports = RunPorts(options.ports, Task::Update, images, out);
+  std::vector<PortReport> reports;
+  const bool tracesWritten = RunPorts(options.ports, Task::Update, images, std::move(traces), out, reports);
   for (const auto& report : reports) {
     Print(out, OutcomeLine(report) + "\n");
   }
@@ -98,6 +148,9 @@ int RunUpdateCommand(const UpdateOptions& options) {
     Print(out, FinalTable(reports));
   }
   int status = CombinedExitStatus(reports);
+  if (!tracesWritten && status == kExitFinished) {
+    status = kExitInternal;
+  }
   if (!options.json.empty()) {
     const std::string json = JsonText(SummaryJson(reports, status));
     if (jsonFile) {
@@ -120,7 +173,8 @@ int RunVersionsCommand(const std::vector<std::string>& ports) {
   images.Load({}, stderr);
   PrepareProcess();
   InstallInterruptHandler();
-  const std::vector<PortReport> reports = RunPorts(ports, Task::ReadVersions, images, stdout);
+  std::vector<PortReport> reports;
+  RunPorts(ports, Task::ReadVersions, images, {}, stdout, reports);
   for (const auto& report : reports) {
     if (report.verdict.outcome == Outcome::Finished) {
       // The version display's two lines, side by side.

@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
   updateCommand->add_option("PORT", update.ports, "serial port(s): /dev/ttyUSB0, COM3, ...")->required();
   AddImageFiles(*updateCommand, update.images);
   updateCommand->add_option("--json", update.json, "write a summary as JSON to FILE ('-' for standard output)");
+  updateCommand->add_option("--trace", update.trace,
+                            "record every byte on the line to FILE (several ports: one file each, the port's name "
+                            "added before the extension)");
   updateCommand->footer(kExitStatuses);
 
   fwu::cli::ImageFiles infoImages;

@@ -31,8 +31,8 @@ constexpr std::array<FixedText, 9> kFixedTexts{{
 
 // A failed exchange reads "%8d : <message>", a device status "%04X : Errors"; each is recognised only when the
 // core would compose exactly this text from the number in front.
-Verdict JudgeText(const std::string& text) {
-  Verdict verdict;
+RunVerdict JudgeText(const std::string& text) {
+  RunVerdict verdict;
   verdict.message = text;
   for (const auto& fixed : kFixedTexts) {
     if (text == fixed.text) {
@@ -101,17 +101,17 @@ const char* OutcomeName(Outcome outcome) {
   return "internal_error";
 }
 
-Verdict Judge(const std::vector<Box>& boxes, const std::optional<std::string>& stoppedAt) {
+RunVerdict Judge(const std::vector<Box>& boxes, const std::optional<std::string>& stoppedAt) {
   if (stoppedAt || boxes.empty()) {
     // A stop ends the run without a box; any box before it came from a step the run went on after.
-    Verdict verdict;
+    RunVerdict verdict;
     verdict.outcome = stoppedAt ? Outcome::Interrupted : Outcome::Internal;
     verdict.message = stoppedAt ? kInterruptedText : "the update ended without an outcome";
     verdict.where = stoppedAt.value_or(std::string());
     return verdict;
   }
   const Box& last = boxes.back();
-  Verdict verdict = JudgeText(last.text);
+  RunVerdict verdict = JudgeText(last.text);
   verdict.where = last.where;
   if (verdict.outcome == Outcome::Finished) {
     verdict.where.clear();
@@ -119,7 +119,7 @@ Verdict Judge(const std::vector<Box>& boxes, const std::optional<std::string>& s
   }
   // The query's own failure, shown with nothing sent in between, is what "Program unknown" follows.
   if (verdict.outcome == Outcome::ProgramUnknown && boxes.size() >= 2 && boxes[boxes.size() - 2].where == last.where) {
-    Verdict cause = JudgeText(boxes[boxes.size() - 2].text);
+    RunVerdict cause = JudgeText(boxes[boxes.size() - 2].text);
     if (cause.outcome == Outcome::LinkFailure || cause.outcome == Outcome::DeviceError) {
       cause.message += " / " + last.text;
       cause.where = last.where;

@@ -35,7 +35,7 @@ struct Box {
   std::string where;
 };
 
-struct Verdict {
+struct RunVerdict {
   Outcome outcome = Outcome::Internal;
   std::string message;  // the dialog's text(s) for the failure, "Finished", or the interruption note
   std::optional<int> resultCode;
@@ -50,6 +50,6 @@ inline constexpr char kInterruptedText[] =
 // Judges a run from the boxes it showed, in order, and where it stopped if it ended on a stop request. A run ends
 // at its last box; earlier boxes (a version read that failed inside the update) did not end it. A failed
 // program-kind query shows its own failure, then "Program unknown": the failure decides.
-Verdict Judge(const std::vector<Box>& boxes, const std::optional<std::string>& stoppedAt);
+RunVerdict Judge(const std::vector<Box>& boxes, const std::optional<std::string>& stoppedAt);
 
 }  // namespace fwu::cli

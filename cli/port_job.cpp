@@ -17,14 +17,16 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 PortJob::PortJob(std::string portName, Task task, const FirmwareImages& images, const LineModels& models,
-                 const std::atomic<bool>& stop)
+                 const std::atomic<bool>& stop, std::unique_ptr<TraceSink> trace)
     : portName_(std::move(portName)),
       task_(task),
       images_(images),
       models_(models),
       port_(NewSerialPort()),
       clock_(NewClock()),
-      window_([] { return std::string(); }, stop) {}
+      trace_(std::move(trace)),
+      watched_(*port_, trace_.get()),
+      window_([this] { return watched_.Where(); }, stop) {}
 
 PortJob::~PortJob() {
   Join();
@@ -46,17 +48,21 @@ double PortJob::ElapsedSeconds() const {
 }
 
 void PortJob::Run() {
-  Link link{*port_, *clock_};
-  if (OpenPort(*port_, window_, portName_)) {
+  Link link{watched_, *clock_};
+  if (OpenPort(watched_, window_, portName_)) {
     if (task_ == Task::Update) {
       RunUpdate(link, window_, progress_, images_);
     } else {
       ReadVersions(link, window_, images_.main);
     }
-    ClosePort(*port_);
+    ClosePort(watched_);
   }
   seconds_ = SecondsSince(started_);
   ended_ = true;
+}
+
+bool PortJob::FinishTrace(std::string* error) {
+  return trace_ == nullptr || trace_->Finish(error);
 }
 
 PortReport PortJob::Report() const {
@@ -77,6 +83,9 @@ PortReport PortJob::Report() const {
     report.verdict.message = *display;
   } else {
     report.verdict = Judge(boxes, window_.StoppedAt());
+  }
+  if (report.verdict.outcome != Outcome::Finished) {
+    report.verdict.blockAddress = watched_.Last().address;
   }
 
   const PortProgress bar = window_.Progress();

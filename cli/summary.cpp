@@ -62,7 +62,7 @@ int CombinedExitStatus(const std::vector<PortReport>& reports) {
 nlohmann::ordered_json SummaryJson(const std::vector<PortReport>& reports, int exitStatus) {
   nlohmann::ordered_json ports = nlohmann::ordered_json::array();
   for (const auto& report : reports) {
-    const Verdict& verdict = report.verdict;
+    const RunVerdict& verdict = report.verdict;
     ports.push_back({
         {"port", report.port},
         {"outcome", OutcomeName(verdict.outcome)},

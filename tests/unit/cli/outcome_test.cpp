@@ -45,7 +45,7 @@ TEST(JudgeTest, EachEndingBoxGivesItsOutcomeCodeAndStatus) {
     for (const auto& text : c.boxes) {
       boxes.push_back({text, "program kind query (0A 00)"});
     }
-    const Verdict verdict = Judge(boxes, std::nullopt);
+    const RunVerdict verdict = Judge(boxes, std::nullopt);
     const std::string label = c.boxes.empty() ? "no box" : c.boxes.back();
     EXPECT_EQ(verdict.outcome, c.outcome) << label;
     EXPECT_EQ(ExitStatus(verdict.outcome), c.exitStatus) << label;
@@ -59,7 +59,8 @@ TEST(JudgeTest, EachEndingBoxGivesItsOutcomeCodeAndStatus) {
 }
 
 TEST(JudgeTest, AStopIsAnInterruptionWhateverBoxesCameBefore) {
-  const Verdict verdict = Judge({{"ACK receive timeout", "boot-mode entry"}}, "block write, main image, address 0x100");
+  const RunVerdict verdict =
+      Judge({{"ACK receive timeout", "boot-mode entry"}}, "block write, main image, address 0x100");
   EXPECT_EQ(verdict.outcome, Outcome::Interrupted);
   EXPECT_EQ(ExitStatus(verdict.outcome), 130);
   EXPECT_EQ(verdict.message, kInterruptedText);
@@ -68,9 +69,10 @@ TEST(JudgeTest, AStopIsAnInterruptionWhateverBoxesCameBefore) {
 
 TEST(JudgeTest, ProgramUnknownAfterAnEarlierCommandsFailureIsProgramUnknown) {
   // The version query failed inside the update, then the program-kind answer had the wrong length.
-  const Verdict verdict = Judge({{"     -20 : Response reception timeout in response reception", "version query (F0 10)"},
-                                 {"Program unknown", "program kind query (0A 00)"}},
-                                std::nullopt);
+  const RunVerdict verdict =
+      Judge({{"     -20 : Response reception timeout in response reception", "version query (F0 10)"},
+             {"Program unknown", "program kind query (0A 00)"}},
+            std::nullopt);
   EXPECT_EQ(verdict.outcome, Outcome::ProgramUnknown);
   EXPECT_EQ(verdict.message, "Program unknown");
 }
