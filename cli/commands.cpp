@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "cli/firmware_file.h"
 #include "cli/interrupt.h"
 #include "cli/line_model.h"
 #include "cli/platform.h"
@@ -31,8 +32,20 @@ class ImageSet {
       images_ = CarriedImages();
       return true;
     }
-    static_cast<void>(err);
-    return false;
+    LoadedImage main = LoadFirmwareFile(files.main, ImageKind::Main);
+    LoadedImage second = LoadFirmwareFile(files.second, ImageKind::Second);
+    for (const auto* loaded : {&main, &second}) {
+      for (const auto& error : loaded->errors) {
+        Print(err, "fwupdate-cli: " + error + "\n");
+      }
+    }
+    if (!main.errors.empty() || !second.errors.empty()) {
+      return false;
+    }
+    main_ = std::move(main.bytes);
+    second_ = std::move(second.bytes);
+    images_ = {main_, second_};
+    return true;
   }
   [[nodiscard]] const FirmwareImages& Images() const { return images_; }
   [[nodiscard]] std::string CarriedVersion() const {

@@ -1,4 +1,7 @@
 #include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "cli/firmware_file.h"
 
 #include "cli/commands.h"
 #include "cli/outcome.h"
@@ -57,6 +60,20 @@ int main(int argc, char** argv) {
   AddImageFiles(*info, infoImages);
   info->footer(kExitStatuses);
 
+  std::string convertInput;
+  std::string convertMain;
+  std::string convertSecond;
+  auto* image = app.add_subcommand("image", "work on firmware files");
+  image->require_subcommand(1);
+  auto* convert =
+      image->add_subcommand("convert", "check a raw, Intel HEX or S-record file and write it as a raw image");
+  convert->add_option("FILE", convertInput, "the firmware file")->required();
+  auto* convertToMain = convert->add_option("--main", convertMain, "write it as the main image to OUT.bin");
+  auto* convertToSecond = convert->add_option("--second", convertSecond, "write it as the second image to OUT.bin");
+  convertToMain->excludes(convertToSecond);
+  convert->require_option(1);
+  convert->footer(kExitStatuses);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -72,6 +89,11 @@ int main(int argc, char** argv) {
   }
   if (*updateCommand) {
     return fwu::cli::RunUpdateCommand(update);
+  }
+  if (*convert) {
+    const bool toMain = !convertMain.empty();
+    return fwu::cli::ConvertImage(convertInput, toMain ? fwu::cli::ImageKind::Main : fwu::cli::ImageKind::Second,
+                                  toMain ? convertMain : convertSecond, std::cerr);
   }
   return fwu::cli::RunInfoCommand(infoImages);
 }
