@@ -6,6 +6,8 @@ packages=(
   # native build, tests and checks
   cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libgtest-dev libgmock-dev googletest
   python3 valgrind
+  # the command-line updater: the port list (libserialport) and image digests (nettle), found through pkg-config
+  pkgconf libserialport-dev nettle-dev
   # the Windows program: MinGW-w64 cross compilers, and Wine with a virtual X display to run it
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps imagemagick
 )
