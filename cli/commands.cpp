@@ -11,8 +11,10 @@
 #include "cli/line_model.h"
 #include "cli/platform.h"
 #include "cli/port_job.h"
+#include "cli/port_list.h"
 #include "cli/progress_line.h"
 #include "cli/screen.h"
+#include "cli/sha256.h"
 #include "cli/summary.h"
 
 namespace fwu::cli {
@@ -209,18 +211,20 @@ int RunInfoCommand(const ImageFiles& files) {
   const FirmwareImages& pair = images.Images();
   const auto text = [&](std::uint32_t pointer) { return Printable(ImageText(pair.main, pointer).value_or("")); };
   std::string report =
-      "model:           " + text(kModelNamePointer) + "\nversion:         " + text(kVersionPointer) + "\n";
+      "model:          " + text(kModelNamePointer) + "\nversion:        " + text(kVersionPointer) + "\n";
   const LineModels models(pair, images.CarriedVersion().size());
   const auto blocks = [](std::span<const std::uint8_t> image) {
+    const std::string digest = Sha256Hex(image);
     std::uint32_t sent = 0;
     const auto count = static_cast<std::uint32_t>(image.size() / 256);
     for (std::uint32_t k = 0; k < count; ++k) {
       sent += IsSentBlock(image, k) ? 1U : 0U;
     }
-    return std::to_string(sent) + " of " + std::to_string(count) + " blocks to write";
+    return std::to_string(image.size()) + " bytes, " + std::to_string(sent) + " of " + std::to_string(count) +
+           " blocks to write\n  SHA-256        " + (digest.empty() ? std::string("unavailable") : digest) + "\n";
   };
-  report += "main image:      " + std::to_string(pair.main.size()) + " bytes, " + blocks(pair.main) + "\n";
-  report += "second image:    " + std::to_string(pair.second.size()) + " bytes, " + blocks(pair.second) + "\n";
+  report += "main image:     " + blocks(pair.main);
+  report += "second image:   " + blocks(pair.second);
   const auto floor = [](const char* name, const LineModel& model) {
     std::array<char, 160> line{};
     std::snprintf(line.data(), line.size(),
@@ -238,7 +242,10 @@ int RunInfoCommand(const ImageFiles& files) {
 }
 
 int RunPortsCommand() {
-  return kExitInternal;
+  for (const PortInfo& port : ListPorts()) {
+    Print(stdout, Printable(PortLine(port)) + "\n");
+  }
+  return kExitFinished;
 }
 
 }  // namespace fwu::cli
