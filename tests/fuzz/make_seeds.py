@@ -214,6 +214,36 @@ FIRMWARE_FILE = {
 }
 
 
+def crc16(data):
+    """CRC-16/KERMIT, as the Frames carry it."""
+    crc = 0
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
+    return crc
+
+
+def frame(control, payload, damage=0):
+    crc = crc16(bytes([control, *payload, 0x03])) ^ damage
+    body = b"".join(bytes([b, b]) if b == 0x10 else bytes([b]) for b in payload)
+    return bytes([0x10, 0x02, control]) + body + bytes([0x10, 0x03, crc & 0xFF, crc >> 8])
+
+
+# Byte 0: bit 0 set for bytes from the controller, bits 1-7 the time between two bytes in 40 ms steps.
+SENT, RECEIVED = 0x00, 0x01
+BLOCK_WRITE = [0x03, 0x10, 0x00, 0x03, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00] + [0x10, 0x02, 0x03, 0xFF] * 64
+TRACE_DECODER = {
+    "identification": bytes([SENT]) + b"\x02kzkz42\x03\x05",
+    "boot_reply_after_noise": bytes([RECEIVED]) + bytes.fromhex("55 02 41 42 03 00") + ACK,
+    "handshake": bytes([SENT]) + bytes.fromhex("02 6B 7A 6B 7A 34 32 03 05") + frame(0x05, []) + EOT,
+    "block_write": bytes([SENT]) + frame(0x02, BLOCK_WRITE),
+    "answers": bytes([RECEIVED]) + ACK + frame(0x02, [0x03, 0x00, 0x12]) + STX_CRC_DLE + EOT,
+    "damaged_and_truncated": bytes([RECEIVED]) + frame(0x06, [], 0x0100) + STX_DLES[:7] + NAK,
+    "slow_line": bytes([RECEIVED | 0x30]) + ACK + STX_0A00,
+}
+
+
 def write(name, seeds):
     folder = HERE / "corpus" / name
     folder.mkdir(parents=True, exist_ok=True)
@@ -226,3 +256,4 @@ write("receive_boot_reply", BOOT_REPLY)
 write("transact_command", TRANSACT)
 write("run_update", RUN_UPDATE)
 write("firmware_file", FIRMWARE_FILE)
+write("trace_decoder", TRACE_DECODER)
