@@ -149,19 +149,6 @@ RUN_UPDATE = {
 }
 
 
-def ihex(length, address, rtype, data=b""):
-    """One Intel HEX record line with its checksum."""
-    body = bytes([length, address >> 8, address & 0xFF, rtype]) + data
-    return (":" + (body + bytes([-sum(body) & 0xFF])).hex().upper() + "\n").encode()
-
-
-def srec(rtype, address, data=b""):
-    """One S-record line with its count and checksum."""
-    width = {0: 2, 1: 2, 2: 3, 3: 4, 5: 2, 6: 3, 7: 4, 8: 3, 9: 2}[rtype]
-    body = bytes([width + len(data) + 1]) + address.to_bytes(width, "big") + data
-    return ("S%d" % rtype + (body + bytes([~sum(body) & 0xFF])).hex().upper() + "\n").encode()
-
-
 MAIN, SECOND, WRITE_ADDRESSES, BINARY_HEX, BINARY_SREC = 0x00, 0x01, 0x02, 0x04, 0x0C
 # A main image's text pointers (0xFFF81020, 0xFFF81030) and their texts, at the controller's addresses.
 MAIN_TEXTS = bytes.fromhex("20 10 F8 FF 30 10 F8 FF") + bytes(8) + b"KX-42 MODEL\0\0\0\0\0" + b"0100\0"
