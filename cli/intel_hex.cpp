@@ -48,7 +48,10 @@ std::string Record(std::uint8_t type, std::uint16_t offset, std::span<const std:
                                      static_cast<std::uint8_t>(offset & 0xFFU), type};
   bytes.insert(bytes.end(), data.begin(), data.end());
   bytes.push_back(Checksum(bytes));
-  return ":" + HexDigits(bytes) + "\n";
+  std::string line = ":";
+  line += HexDigits(bytes);
+  line += '\n';
+  return line;
 }
 
 }  // namespace
@@ -111,7 +114,7 @@ std::size_t ReadIntelHex(const TextLines& text, ImageAssembler& image, FaultList
     switch (type) {
       case kData:
         if (segmented && offset + length > kSegmentSize) {
-          const std::size_t split = kSegmentSize - offset;
+          const auto split = static_cast<std::size_t>(kSegmentSize - offset);
           image.Data(line.number, base + offset, data.first(split));
           image.Data(line.number, base, data.subspan(split));
         } else {

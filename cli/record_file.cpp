@@ -12,6 +12,7 @@ namespace {
 constexpr std::uint8_t kErased = 0xFF;
 constexpr std::uint64_t kSecondImageBase = 0x30000;
 constexpr int kAddressDigits = 5;  // 0x30000, 0x00100, 0xFFF80000
+constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') {
@@ -46,10 +47,9 @@ std::string Shown(char c) {
 }  // namespace
 
 std::string Hex(std::uint64_t value, int minDigits) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string digits;
   do {
-    digits.insert(digits.begin(), kDigits[value & 0xFU]);
+    digits.insert(digits.begin(), kHexDigits[value & 0xFU]);
     value >>= 4U;
   } while (value != 0);
   if (std::cmp_less(digits.size(), minDigits)) {
@@ -134,7 +134,8 @@ std::string HexDigits(std::span<const std::uint8_t> bytes) {
   std::string digits;
   digits.reserve(2 * bytes.size());
   for (const std::uint8_t b : bytes) {
-    digits += Hex(b, 2).substr(2);
+    digits += kHexDigits[b >> 4U];
+    digits += kHexDigits[b & 0xFU];
   }
   return digits;
 }
@@ -147,7 +148,8 @@ std::vector<DataRun> DataRuns(std::span<const std::uint8_t> image, std::uint32_t
   const std::uint64_t end = address + image.size();
   while (address < end) {
     const std::uint64_t next = std::min(end, (address / kRecordBytes + 1) * kRecordBytes);
-    const auto line = image.subspan(address - baseAddress, next - address);
+    const auto line =
+        image.subspan(static_cast<std::size_t>(address - baseAddress), static_cast<std::size_t>(next - address));
     const auto first = std::find_if(line.begin(), line.end(), programmed);
     if (first != line.end()) {
       const auto last = std::find_if(line.rbegin(), line.rend(), programmed).base();
@@ -155,6 +157,10 @@ std::vector<DataRun> DataRuns(std::span<const std::uint8_t> image, std::uint32_t
                       std::span(first, last)});
     }
     address = next;
+  }
+  // A file without data records is refused: an image that is all erased still gets one, of its first byte.
+  if (runs.empty() && !image.empty()) {
+    runs.push_back({baseAddress, image.first(1)});
   }
   return runs;
 }
@@ -194,7 +200,7 @@ void ImageAssembler::Data(std::size_t line, std::uint64_t address, std::span<con
                              std::to_string(chosenBy_) + " chose: all records of a file lie in one window");
     return;
   }
-  const std::size_t offset = address - chosen_->first;
+  const auto offset = static_cast<std::size_t>(address - chosen_->first);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const std::size_t at = offset + i;
     if (writtenBy_[at] != 0 && bytes_[at] != bytes[i]) {

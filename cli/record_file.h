@@ -89,7 +89,8 @@ class ImageAssembler {
 std::string HexDigits(std::span<const std::uint8_t> bytes);
 
 // The image's data as the record writers cut it: the non-erased part of each 16-byte line of addresses (aligned
-// on the address, so that no record crosses a 64 KiB boundary), lines all erased left out.
+// on the address, so that no record crosses a 64 KiB boundary), lines all erased left out; an image all erased
+// keeps its first byte, since a file without data is refused.
 struct DataRun {
   std::uint32_t address;
   std::span<const std::uint8_t> bytes;

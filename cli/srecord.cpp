@@ -42,7 +42,11 @@ std::string Record(int type, std::uint32_t address, std::span<const std::uint8_t
   }
   bytes.insert(bytes.end(), data.begin(), data.end());
   bytes.push_back(Checksum(bytes));
-  return "S" + std::to_string(type) + HexDigits(bytes) + "\n";
+  std::string line = "S";
+  line += static_cast<char>('0' + type);
+  line += HexDigits(bytes);
+  line += '\n';
+  return line;
 }
 
 }  // namespace
@@ -64,6 +68,10 @@ std::size_t ReadSRecord(const TextLines& text, ImageAssembler& image, FaultList&
     if (addressBytes == 0) {
       faults.AtLine(line.number, "unknown record type S" + std::to_string(type));
       continue;
+    }
+    // Counted even when damaged, so that one bad data record is not reported again by the count record.
+    if (IsData(type)) {
+      ++dataRecords;
     }
     std::string fault;
     const auto bytes = DecodeHex(line.text.substr(2), fault);
@@ -107,7 +115,6 @@ std::size_t ReadSRecord(const TextLines& text, ImageAssembler& image, FaultList&
       continue;
     }
     if (IsData(type)) {
-      ++dataRecords;
       image.Data(line.number, address, data);
     } else if (IsCount(type) && address != dataRecords) {
       faults.AtLine(line.number, "the count record says " + std::to_string(address) + " data records, the file has " +
