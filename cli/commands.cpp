@@ -179,7 +179,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
       Print(stdout, json);
     }
   }
-  std::fflush(out);
+  static_cast<void>(std::fflush(out));
   return status;
 }
 
@@ -221,17 +221,17 @@ int RunInfoCommand(const ImageFiles& files) {
       sent += IsSentBlock(image, k) ? 1U : 0U;
     }
     return std::to_string(image.size()) + " bytes, " + std::to_string(sent) + " of " + std::to_string(count) +
-           " blocks to write\n  SHA-256        " + (digest.empty() ? std::string("unavailable") : digest) + "\n";
+           " blocks to write\n  SHA-256:      " + (digest.empty() ? std::string("unavailable") : digest) + "\n";
   };
   report += "main image:     " + blocks(pair.main);
   report += "second image:   " + blocks(pair.second);
   const auto floor = [](const char* name, const LineModel& model) {
     std::array<char, 160> line{};
-    std::snprintf(line.data(), line.size(),
-                  "%s %u blocks, %llu bytes to the controller, %llu from it, at least %.1f s (%s)\n", name,
-                  model.SentBlocks(), static_cast<unsigned long long>(model.BytesToController()),
-                  static_cast<unsigned long long>(model.BytesFromController()), model.TotalSeconds(),
-                  ClockText(model.TotalSeconds()).c_str());
+    static_cast<void>(std::snprintf(
+        line.data(), line.size(), "%s %u blocks, %llu bytes to the controller, %llu from it, at least %.1f s (%s)\n",
+        name, model.SentBlocks(), static_cast<unsigned long long>(model.BytesToController()),
+        static_cast<unsigned long long>(model.BytesFromController()), model.TotalSeconds(),
+        ClockText(model.TotalSeconds()).c_str()));
     return std::string(line.data());
   };
   report += "\nUpdate time the 38400-baud line allows, by the controller's program kind:\n";

@@ -22,7 +22,7 @@ struct UpdateOptions {
 
 int RunUpdateCommand(const UpdateOptions& options);
 int RunVersionsCommand(const std::vector<std::string>& ports);
-int RunInfoCommand(const ImageFiles& images);
+int RunInfoCommand(const ImageFiles& files);
 int RunPortsCommand();
 
 }  // namespace fwu::cli

@@ -29,9 +29,7 @@ void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
   second->needs(main);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   CLI::App app{"fwupdate-cli: writes the controller's firmware through its boot loader over serial lines"};
   app.footer(kExitStatuses);
   app.require_subcommand(1);
@@ -96,4 +94,19 @@ int main(int argc, char** argv) {
                                   toMain ? convertMain : convertSecond, std::cerr);
   }
   return fwu::cli::RunInfoCommand(infoImages);
+}
+
+}  // namespace
+
+// Nothing the program does throws on purpose; whatever escapes (memory, a thread that cannot start) ends it
+// with the internal-error status and a word on standard error rather than an abort.
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "fwupdate-cli: " << error.what() << "\n";
+  } catch (...) {
+    std::cerr << "fwupdate-cli: unexpected failure\n";
+  }
+  return fwu::cli::kExitInternal;
 }

@@ -50,10 +50,11 @@ std::string ClockText(double seconds) {
   const long total = std::lround(std::max(0.0, seconds));
   std::array<char, 32> text{};
   if (total >= kSecondsPerHour) {
-    std::snprintf(text.data(), text.size(), "%ld:%02ld:%02ld", total / kSecondsPerHour,
-                  total % kSecondsPerHour / kSecondsPerMinute, total % kSecondsPerMinute);
+    static_cast<void>(std::snprintf(text.data(), text.size(), "%ld:%02ld:%02ld", total / kSecondsPerHour,
+                                    total % kSecondsPerHour / kSecondsPerMinute, total % kSecondsPerMinute));
   } else {
-    std::snprintf(text.data(), text.size(), "%ld:%02ld", total / kSecondsPerMinute, total % kSecondsPerMinute);
+    static_cast<void>(
+        std::snprintf(text.data(), text.size(), "%ld:%02ld", total / kSecondsPerMinute, total % kSecondsPerMinute));
   }
   return text.data();
 }
@@ -87,7 +88,7 @@ std::string Printable(const std::string& text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) {
       std::array<char, 8> escaped{};
-      std::snprintf(escaped.data(), escaped.size(), "\\x%02X", static_cast<unsigned>(byte));
+      static_cast<void>(std::snprintf(escaped.data(), escaped.size(), "\\x%02X", static_cast<unsigned>(byte)));
       shown += escaped.data();
     } else {
       shown += c;

@@ -91,7 +91,7 @@ void Screen::Draw() {
       }
     }
   }
-  std::fflush(out_);
+  static_cast<void>(std::fflush(out_));
 }
 
 }  // namespace fwu::cli

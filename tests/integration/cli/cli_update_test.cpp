@@ -58,7 +58,8 @@ nlohmann::json ReadJson(const std::string& path) {
 }
 
 // Three controllers at once: one healthy, one refusing 03 20 with a device status, one falling silent after
-// five blocks. Each port gets its own outcome line and record; no port's failure touches another's update.
+// five blocks; and a port that is not there. Each port gets its own outcome line and record; no port's failure
+// touches another's update.
 TEST(CliUpdateTest, ThreeControllersAtOnceEachEndAsTheirControllerDecides) {
   struct Row {
     const char* name;
@@ -93,6 +94,7 @@ TEST(CliUpdateTest, ThreeControllersAtOnceEachEndAsTheirControllerDecides) {
        "second-image start (03 20)",
        nullptr,
        0},
+      {"missing port", {}, "Open Err1", "open_failed", nullptr, nullptr, nullptr, nullptr, 0},
       {"silent after 5 blocks",
        {"--stop-after-blocks", "5", "--exit-on-close"},
        timeout + " (stopped at block write, second image, address 0x30500)",
@@ -108,6 +110,10 @@ TEST(CliUpdateTest, ThreeControllersAtOnceEachEndAsTheirControllerDecides) {
   const std::vector<std::string> imageArgs = images.Args();
   args.insert(args.end(), imageArgs.begin(), imageArgs.end());
   for (const Row& row : rows) {
+    if (row.fwsimArgs.empty()) {
+      args.push_back(dir.Path("no-such-port"));
+      continue;
+    }
     controllers.push_back(std::make_unique<FwsimProcess>(row.fwsimArgs));
     args.push_back(controllers.back()->ReadLine());
     ASSERT_FALSE(args.back().empty()) << row.name << ": " << controllers.back()->ErrorOutput();
@@ -133,13 +139,52 @@ TEST(CliUpdateTest, ThreeControllersAtOnceEachEndAsTheirControllerDecides) {
     EXPECT_EQ(record["phase"], row.phase) << row.name;
     EXPECT_EQ(record["block_address"], row.blockAddress) << row.name;
     EXPECT_EQ(record["blocks_written"], row.blocksWritten) << row.name;
-    EXPECT_EQ(record["controller_version"], "1.00") << row.name;
+    EXPECT_EQ(record["controller_version"], row.fwsimArgs.empty() ? nlohmann::json(nullptr) : "1.00") << row.name;
     EXPECT_EQ(record["carried_version"], "0213") << row.name;
   }
   // The final table names every port once.
   EXPECT_NE(output.find("port"), std::string::npos);
   EXPECT_EQ(WaitLong(*controllers[0]), 0);
   EXPECT_NE(controllers[0]->RestOfOutput().find("memory: main equal, second equal"), std::string::npos);
+}
+
+// Image files that break a rule of the build: one message naming file and offset, status 2, and no port opened
+// (the port named does not exist, so opening it would have given status 3).
+TEST(CliUpdateTest, BadImageFilesStopTheRunBeforeAnyPortIsOpened) {
+  struct Row {
+    const char* name;
+    std::vector<std::uint8_t> main;
+    std::vector<std::uint8_t> second;
+    std::string message;  // after "fwupdate-cli: <file>: "
+  };
+  TempDir dir;
+  ImageBuilder goodMain(kMainImageSize);
+  goodMain.U32le(kModelNamePointer, 0xFFF81020).Text(0x1020, "KX-7").U32le(kVersionPointer, 0xFFF81030);
+  goodMain.Text(0x1030, "0213");
+  const std::vector<std::uint8_t> goodSecond(kSecondImageSize, 0xFF);
+  ImageBuilder pointerOutside = goodMain;
+  pointerOutside.U32le(kVersionPointer, 0x1030);
+  ImageBuilder noNul = goodMain;
+  noNul.U32le(kVersionPointer, 0xFFFFFFF0).Text(kMainImageSize - 16, "0123456789ABCDEF", false);
+  const std::vector<Row> rows = {
+      {"second image too short", goodMain.Bytes(), std::vector<std::uint8_t>(100, 0xFF),
+       "second.bin: offset 0x64: the file ends after 100 bytes, but a second image must be exactly 65536 bytes"},
+      {"version pointer outside the image", pointerOutside.Bytes(), goodSecond,
+       "main.bin: offset 0x1014: the version pointer 0x1030 lies outside 0xFFF80000-0xFFFFFFFF"},
+      {"version text without its NUL", noNul.Bytes(), goodSecond,
+       "main.bin: offset 0x7FFF0: the version text at 0xFFFFFFF0 has no NUL inside the image"},
+  };
+  for (const Row& row : rows) {
+    WriteFile(dir.Path("main.bin"), row.main);
+    WriteFile(dir.Path("second.bin"), row.second);
+    FwsimProcess cli(
+        {"update", "--main", dir.Path("main.bin"), "--second", dir.Path("second.bin"), dir.Path("no-such-port")},
+        CLI_PATH);
+    EXPECT_EQ(WaitLong(cli), 2) << row.name;
+    const std::string errors = cli.ErrorOutput();
+    EXPECT_NE(errors.find("fwupdate-cli: " + dir.Path(row.message) + "\n"), std::string::npos) << row.name << "\n"
+                                                                                               << errors;
+  }
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
