@@ -50,6 +50,8 @@ class PortJob {
 
   [[nodiscard]] const std::string& PortName() const { return portName_; }
   [[nodiscard]] const TerminalWindow& Window() const { return window_; }
+  [[nodiscard]] TerminalWindow& Window() { return window_; }
+  [[nodiscard]] std::chrono::steady_clock::time_point Started() const { return started_; }
   [[nodiscard]] bool Ended() const { return ended_.load(); }
   [[nodiscard]] double ElapsedSeconds() const;
   // The trace's last words once the run has ended; false with the reason when the file did not take them.

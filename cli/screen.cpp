@@ -11,12 +11,11 @@ namespace {
 
 // Ten redraws a second: smooth enough for a bar, and nothing the processor notices.
 constexpr std::chrono::milliseconds kRedrawPeriod{100};
-constexpr std::uint32_t kTenths = 10;
 
 }  // namespace
 
 Screen::Screen(std::FILE* out, bool live, const std::vector<PortJob*>& jobs, const LineModels& models)
-    : out_(out), live_(live), jobs_(jobs), models_(models), tenthsShown_(jobs.size(), 0) {}
+    : out_(out), live_(live), jobs_(jobs), models_(models) {}
 
 Screen::~Screen() {
   Stop();
@@ -79,14 +78,18 @@ void Screen::Draw() {
     drawnOnce_ = true;
     static_cast<void>(std::fputs(frame.c_str(), out_));
   } else {
-    for (std::size_t i = 0; i < jobs_.size(); ++i) {
-      const LineState state = StateOf(*jobs_[i]);
-      if (state.totalSteps == 0) {
-        continue;
-      }
-      const std::uint32_t tenths = state.stepsDone * kTenths / state.totalSteps;
-      if (tenths > tenthsShown_[i]) {
-        tenthsShown_[i] = tenths;
+    // One plain line at every tenth a port's bar passes, as it stood then.
+    for (PortJob* job : jobs_) {
+      for (const Milestone& milestone : job->Window().TakeMilestones()) {
+        const LineModel& model = models_.ForSteps(milestone.progress.totalSteps);
+        LineState state;
+        state.port = job->PortName();
+        state.stepsDone = milestone.progress.stepsDone;
+        state.totalSteps = milestone.progress.totalSteps;
+        state.percent = milestone.progress.percent;
+        state.sent = model.SentWithin(state.stepsDone);
+        state.elapsed = std::chrono::duration<double>(milestone.at - job->Started()).count();
+        state.remaining = model.RemainingSeconds(state.stepsDone);
         static_cast<void>(std::fputs((PlainLine(state) + "\n").c_str(), out_));
       }
     }

@@ -35,7 +35,6 @@ class Screen {
   bool live_;
   std::vector<PortJob*> jobs_;
   const LineModels& models_;
-  std::vector<std::uint32_t> tenthsShown_;
   bool drawnOnce_ = false;
   std::mutex mutex_;
   std::condition_variable wake_;

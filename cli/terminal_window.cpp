@@ -1,5 +1,7 @@
 #include "cli/terminal_window.h"
 
+#include <utility>
+
 #include "ui/control_ids.h"
 
 namespace fwu::cli {
@@ -21,7 +23,14 @@ void TerminalWindow::ShowMessage(const std::string& text, const std::string& /*c
 void TerminalWindow::SetControlText(int controlId, const std::string& text) {
   const std::lock_guard lock(mutex_);
   if (controlId == kIdPercentText) {
+    // The label follows each step: the bar's count is already the new one.
     progress_.percent = text;
+    constexpr std::uint32_t kTenths = 10;
+    const std::uint32_t tenths = progress_.totalSteps == 0 ? 0 : progress_.stepsDone * kTenths / progress_.totalSteps;
+    if (tenths > tenthsPassed_) {
+      tenthsPassed_ = tenths;
+      milestones_.push_back({progress_, std::chrono::steady_clock::now()});
+    }
   } else if (controlId == kIdVersionText) {
     versionDisplay_ = text;
   }
@@ -35,6 +44,7 @@ void TerminalWindow::ProgressSetRange(std::uint16_t maximum) {
 void TerminalWindow::ProgressSetPos(int position) {
   const std::lock_guard lock(mutex_);
   progress_.stepsDone = static_cast<std::uint32_t>(position);
+  tenthsPassed_ = 0;
 }
 
 void TerminalWindow::ProgressStepIt() {
@@ -55,6 +65,11 @@ bool TerminalWindow::StopRequested() {
 PortProgress TerminalWindow::Progress() const {
   const std::lock_guard lock(mutex_);
   return progress_;
+}
+
+std::vector<Milestone> TerminalWindow::TakeMilestones() {
+  const std::lock_guard lock(mutex_);
+  return std::exchange(milestones_, {});
 }
 
 std::vector<Box> TerminalWindow::Boxes() const {

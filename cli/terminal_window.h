@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,12 @@ struct PortProgress {
   std::uint32_t totalSteps = 0;  // 0 until the bar has been started
   std::uint32_t stepsDone = 0;
   std::string percent;  // the dialog's percentage label, "%3d %%"
+};
+
+// The bar as it stood when it passed another tenth of its steps.
+struct Milestone {
+  PortProgress progress;
+  std::chrono::steady_clock::time_point at;
 };
 
 // The dialog window of one port on a terminal: a message box becomes a recorded outcome (with where the run
@@ -40,6 +47,8 @@ class TerminalWindow : public DialogWindow {
   bool StopRequested() override;
 
   [[nodiscard]] PortProgress Progress() const;
+  // The tenths the bar has passed since the last call, each as it stood then, for a log's plain lines.
+  std::vector<Milestone> TakeMilestones();
   [[nodiscard]] std::vector<Box> Boxes() const;
   [[nodiscard]] std::optional<std::string> StoppedAt() const;
   // The version display's text once a version read got past the boot-mode entry.
@@ -50,6 +59,8 @@ class TerminalWindow : public DialogWindow {
   const std::atomic<bool>& stop_;
   mutable std::mutex mutex_;
   PortProgress progress_;
+  std::uint32_t tenthsPassed_ = 0;
+  std::vector<Milestone> milestones_;
   std::vector<Box> boxes_;
   std::optional<std::string> stoppedAt_;
   std::optional<std::string> versionDisplay_;
