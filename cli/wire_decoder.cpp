@@ -41,20 +41,8 @@ bool IsLoneControl(std::uint8_t byte) {
 }
 
 std::string ControlName(std::uint8_t control) {
-  switch (control) {
-    case kStx:
-      return "STX";
-    case kEot:
-      return "EOT";
-    case kEnq:
-      return "ENQ";
-    case kAck:
-      return "ACK";
-    case kNak:
-      return "NAK";
-    default:
-      return "0x" + HexValue(control, 2);
-  }
+  const char* name = ControlCharName(control);
+  return name != nullptr ? std::string(name) : "0x" + HexValue(control, 2);
 }
 
 std::string Count(std::size_t count, const char* unit) {
