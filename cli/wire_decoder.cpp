@@ -12,6 +12,7 @@ namespace {
 
 // Block writes: 03, the qualifier, the write address (big-endian), the length, the data.
 constexpr std::uint8_t kBlockWrite = 0x03;
+constexpr std::uint8_t kMainImage = 0x00;
 constexpr std::uint8_t kSecondImage = 0x10;
 constexpr std::size_t kAddressOffset = 2;
 constexpr std::size_t kAddressEnd = 6;
@@ -143,9 +144,14 @@ std::string DescribeCommand(const CommandFields& command) {
   const std::string code = HexValue(command.command, 2) + " " + HexValue(command.qualifier, 2);
   if (command.command == kBlockWrite && command.address) {
     // The second image's blocks lie at 0x30000 to 0x3FF00, the main image's at 0x00000 to 0x7FF00.
-    const std::string image = command.qualifier == kSecondImage ? "second image" : "main image";
-    const std::string text = "block write, " + image + ", address 0x" + HexValue(*command.address, 5);
-    return command.qualifier == kSecondImage || command.qualifier == 0 ? text : text + " (" + code + ")";
+    const std::string address = "address 0x" + HexValue(*command.address, 5);
+    if (command.qualifier == kSecondImage) {
+      return "block write, second image, " + address;
+    }
+    if (command.qualifier == kMainImage) {
+      return "block write, main image, " + address;
+    }
+    return "block write, " + address + " (" + code + ")";
   }
   for (const NamedCommand& named : kCommandNames) {
     if (named.command == command.command && named.qualifier == command.qualifier) {
