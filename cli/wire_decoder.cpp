@@ -25,16 +25,16 @@ struct NamedCommand {
   const char* name;
 };
 
-// The commands of an update, named by the step they take in it.
+// The commands of an update, named by the step they take in it, in the words the update sequence uses.
 constexpr NamedCommand kCommandNames[] = {
     {0xF0, 0x10, "version query"},
     {0x0A, 0x00, "program kind query"},
-    {0x03, 0x20, "second-image start"},
-    {0x07, 0x10, "second-image end"},
+    {0x03, 0x20, "second-image preparation"},
+    {0x07, 0x10, "second image written"},
     {0x08, 0x00, "commit"},
-    {0x02, 0x00, "main-image start"},
-    {0x05, 0x00, "main-image end"},
-    {0x07, 0x00, "finish"},
+    {0x02, 0x00, "main-image preparation"},
+    {0x05, 0x00, "main image written"},
+    {0x07, 0x00, "update done"},
 };
 
 bool IsLoneControl(std::uint8_t byte) {
