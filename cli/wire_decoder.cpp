@@ -12,6 +12,7 @@ namespace {
 
 // Block writes: 03, the qualifier, the write address (big-endian), the length, the data.
 constexpr std::uint8_t kBlockWrite = 0x03;
+constexpr std::uint8_t kMainImage = 0x00;
 constexpr std::uint8_t kSecondImage = 0x10;
 constexpr std::size_t kAddressOffset = 2;
 constexpr std::size_t kAddressEnd = 6;
@@ -24,16 +25,16 @@ struct NamedCommand {
   const char* name;
 };
 
-// The commands of an update, named by the step they take in it.
+// The commands of an update, named by the step they take in it, in the words the update sequence uses.
 constexpr NamedCommand kCommandNames[] = {
     {0xF0, 0x10, "version query"},
     {0x0A, 0x00, "program kind query"},
-    {0x03, 0x20, "second-image start"},
-    {0x07, 0x10, "second-image end"},
+    {0x03, 0x20, "second-image preparation"},
+    {0x07, 0x10, "second image written"},
     {0x08, 0x00, "commit"},
-    {0x02, 0x00, "main-image start"},
-    {0x05, 0x00, "main-image end"},
-    {0x07, 0x00, "finish"},
+    {0x02, 0x00, "main-image preparation"},
+    {0x05, 0x00, "main image written"},
+    {0x07, 0x00, "update done"},
 };
 
 bool IsLoneControl(std::uint8_t byte) {
@@ -41,20 +42,8 @@ bool IsLoneControl(std::uint8_t byte) {
 }
 
 std::string ControlName(std::uint8_t control) {
-  switch (control) {
-    case kStx:
-      return "STX";
-    case kEot:
-      return "EOT";
-    case kEnq:
-      return "ENQ";
-    case kAck:
-      return "ACK";
-    case kNak:
-      return "NAK";
-    default:
-      return "0x" + HexValue(control, 2);
-  }
+  const char* name = ControlCharName(control);
+  return name != nullptr ? std::string(name) : "0x" + HexValue(control, 2);
 }
 
 std::string Count(std::size_t count, const char* unit) {
@@ -155,9 +144,14 @@ std::string DescribeCommand(const CommandFields& command) {
   const std::string code = HexValue(command.command, 2) + " " + HexValue(command.qualifier, 2);
   if (command.command == kBlockWrite && command.address) {
     // The second image's blocks lie at 0x30000 to 0x3FF00, the main image's at 0x00000 to 0x7FF00.
-    const std::string image = command.qualifier == kSecondImage ? "second image" : "main image";
-    const std::string text = "block write, " + image + ", address 0x" + HexValue(*command.address, 5);
-    return command.qualifier == kSecondImage || command.qualifier == 0 ? text : text + " (" + code + ")";
+    const std::string address = "address 0x" + HexValue(*command.address, 5);
+    if (command.qualifier == kSecondImage) {
+      return "block write, second image, " + address;
+    }
+    if (command.qualifier == kMainImage) {
+      return "block write, main image, " + address;
+    }
+    return "block write, " + address + " (" + code + ")";
   }
   for (const NamedCommand& named : kCommandNames) {
     if (named.command == command.command && named.qualifier == command.qualifier) {

@@ -38,10 +38,14 @@ void CheckEvent(const WireEvent& event, std::uint64_t& lastUs) {
     case EventKind::ControlByte:
       Require(event.wire.size() == 1 && event.hasControl, "a lone control byte is not one byte");
       break;
-    case EventKind::Frame:
+    case EventKind::Frame: {
+      const bool complete = event.verdict == Verdict::Good || event.verdict == Verdict::BadCheck;
       Require(event.wire.size() <= kMaxFrameWire, "a Frame outgrows its bound");
-      Require(event.body.size() + 2 <= fwu::cli::kMaxFrameContent, "a Frame's payload outgrows its bound");
+      // The bound counts control byte, payload and ETX; a Frame cut off or overlong never reached its ETX.
+      Require(event.body.size() + (complete ? 2U : 1U) <= fwu::cli::kMaxFrameContent,
+              "a Frame's payload outgrows its bound");
       break;
+    }
     case EventKind::Identification:
     case EventKind::BootReply:
       Require(event.wire.size() <= kMaxUnframedWire, "an unframed message outgrows its bound");

@@ -61,9 +61,9 @@ sim::Faults Silent() {
 
 // The shaped images' non-blank blocks: second image 0 and 2, main image 0, 3, 16, 17 and 19.
 const std::vector<Case> kCases = {
-    {"healthy", 0x10, {}, "finish (07 00)", std::nullopt},
+    {"healthy", 0x10, {}, "update done (07 00)", std::nullopt},
     {"no controller", 0x10, Silent(), "boot-mode entry", std::nullopt},
-    {"device status on 03 20", 0x10, StatusFor(0x03, 0x20), "second-image start (03 20)", std::nullopt},
+    {"device status on 03 20", 0x10, StatusFor(0x03, 0x20), "second-image preparation (03 20)", std::nullopt},
     {"silent after one block", 0x10, StopAfterBlocks(1), "block write, second image, address 0x30200", 0x30200},
     {"silent after two main blocks", 0x20, StopAfterBlocks(2), "block write, main image, address 0x01000", 0x1000},
     {"device status on commit", 0x10, StatusFor(0x08, 0x00), "commit (08 00)", std::nullopt},
