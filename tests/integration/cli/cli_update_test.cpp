@@ -105,7 +105,8 @@ TEST(CliUpdateTest, ThreeControllersAtOnceEachEndAsTheirControllerDecides) {
   };
   std::vector<std::unique_ptr<FwsimProcess>> controllers;
   std::vector<std::string> args{"update", "--json", dir.Path("summary.json")};
-  args.insert(args.end(), images.Args().begin(), images.Args().end());
+  const std::vector<std::string> imageArgs = images.Args();
+  args.insert(args.end(), imageArgs.begin(), imageArgs.end());
   for (const Row& row : rows) {
     controllers.push_back(std::make_unique<FwsimProcess>(row.fwsimArgs));
     args.push_back(controllers.back()->ReadLine());
@@ -164,7 +165,8 @@ TEST(CliUpdateTest, CtrlCEndsTheUpdateAtABlockBoundary) {
   const std::string port = controller.ReadLine();
   ASSERT_FALSE(port.empty()) << controller.ErrorOutput();
   std::vector<std::string> args{"update", "--json", dir.Path("summary.json"), port};
-  args.insert(args.end(), images.Args().begin(), images.Args().end());
+  const std::vector<std::string> imageArgs = images.Args();
+  args.insert(args.end(), imageArgs.begin(), imageArgs.end());
   FwsimProcess cli(args, CLI_PATH);
 
   // Interrupted once a few main blocks have gone out: the log is the controller's own record.
