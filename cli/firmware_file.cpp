@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 
@@ -162,12 +163,18 @@ int ConvertImage(const std::string& in, ImageKind kind, const std::string& out, 
     return kExitRefused;
   }
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  const bool opened = file.is_open();
   // NOLINTNEXTLINE(bugprone-reinterpret-cast): the image's bytes written as characters
   file.write(reinterpret_cast<const char*>(loaded.bytes.data()), static_cast<std::streamsize>(loaded.bytes.size()));
   file.close();
   if (!file) {
     const int error = errno;
     err << out << ": cannot be written: " << std::strerror(error) << '\n';
+    // A cut-short image must not be left where the build would take it; a device or pipe stays.
+    std::error_code ignored;
+    if (opened && std::filesystem::is_regular_file(out, ignored)) {
+      std::filesystem::remove(out, ignored);
+    }
     return kExitOutputFailed;
   }
   return kExitWritten;

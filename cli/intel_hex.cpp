@@ -48,10 +48,7 @@ std::string Record(std::uint8_t type, std::uint16_t offset, std::span<const std:
                                      static_cast<std::uint8_t>(offset & 0xFFU), type};
   bytes.insert(bytes.end(), data.begin(), data.end());
   bytes.push_back(Checksum(bytes));
-  std::string line = ":";
-  line += HexDigits(bytes);
-  line += '\n';
-  return line;
+  return RecordLine(":", bytes);
 }
 
 }  // namespace
@@ -81,18 +78,9 @@ std::size_t ReadIntelHex(const TextLines& text, ImageAssembler& image, FaultList
       continue;
     }
     const std::size_t length = (*bytes)[0];
-    const std::size_t present = bytes->size() - kFrameBytes;
-    if (present != length) {
-      faults.AtLine(line.number, std::string(present < length ? "truncated" : "malformed") +
-                                     " record: its length byte announces " + std::to_string(length) +
-                                     " data bytes, the line holds " + std::to_string(present));
-      continue;
-    }
     const std::span<const std::uint8_t> record(*bytes);
-    const std::uint8_t expected = Checksum(record.first(record.size() - 1));
-    if (record.back() != expected) {
-      faults.AtLine(line.number,
-                    "bad checksum " + Hex(record.back(), 2) + ", where the record's bytes give " + Hex(expected, 2));
+    if (!RecordIsSound(line.number, {"length byte", "data bytes", length, record.size() - kFrameBytes}, record,
+                       Checksum(record.first(record.size() - 1)), faults)) {
       continue;
     }
     const std::uint8_t type = record[3];

@@ -66,10 +66,11 @@ int Main(int argc, char** argv) {
   auto* convert =
       image->add_subcommand("convert", "check a raw, Intel HEX or S-record file and write it as a raw image");
   convert->add_option("FILE", convertInput, "the firmware file")->required();
-  auto* convertToMain = convert->add_option("--main", convertMain, "write it as the main image to OUT.bin");
-  auto* convertToSecond = convert->add_option("--second", convertSecond, "write it as the second image to OUT.bin");
-  convertToMain->excludes(convertToSecond);
-  convert->require_option(1);
+  // One of the two, in a group of their own: the positional FILE counts as an option of the command itself.
+  auto* convertTo = convert->add_option_group("output", "the image the file holds, and the raw image to write");
+  convertTo->add_option("--main", convertMain, "write it as the main image to OUT.bin")->type_name("OUT.bin");
+  convertTo->add_option("--second", convertSecond, "write it as the second image to OUT.bin")->type_name("OUT.bin");
+  convertTo->require_option(1);
   convert->footer(kExitStatuses);
 
   try {

@@ -140,6 +140,29 @@ std::string HexDigits(std::span<const std::uint8_t> bytes) {
   return digits;
 }
 
+std::string RecordLine(std::string_view start, std::span<const std::uint8_t> bytes) {
+  std::string line(start);
+  line += HexDigits(bytes);
+  line += '\n';
+  return line;
+}
+
+bool RecordIsSound(std::size_t line, const RecordLength& length, std::span<const std::uint8_t> record,
+                   std::uint8_t expectedChecksum, FaultList& faults) {
+  if (length.present != length.announced) {
+    faults.AtLine(line, std::string(length.present < length.announced ? "truncated" : "malformed") + " record: its " +
+                            length.field + " announces " + std::to_string(length.announced) + " " + length.unit +
+                            ", the line holds " + std::to_string(length.present));
+    return false;
+  }
+  if (record.back() != expectedChecksum) {
+    faults.AtLine(
+        line, "bad checksum " + Hex(record.back(), 2) + ", where the record's bytes give " + Hex(expectedChecksum, 2));
+    return false;
+  }
+  return true;
+}
+
 std::vector<DataRun> DataRuns(std::span<const std::uint8_t> image, std::uint32_t baseAddress) {
   constexpr std::uint64_t kRecordBytes = 16;
   const auto programmed = [](std::uint8_t b) { return b != kErased; };

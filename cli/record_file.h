@@ -88,6 +88,20 @@ class ImageAssembler {
 // Upper-case hex digits, two per byte.
 std::string HexDigits(std::span<const std::uint8_t> bytes);
 
+// A record as a line of text: start (":", "S1", ...), then its bytes, checksum included, as hex digits.
+std::string RecordLine(std::string_view start, std::span<const std::uint8_t> bytes);
+
+// The checks every record shares: the length its length field announces against what the line holds, then its
+// checksum (its last byte) against the one its other bytes give. Reports the fault and returns false.
+struct RecordLength {
+  const char* field;  // "length byte", "byte count"
+  const char* unit;   // what it counts: "data bytes", "bytes"
+  std::size_t announced;
+  std::size_t present;
+};
+bool RecordIsSound(std::size_t line, const RecordLength& length, std::span<const std::uint8_t> record,
+                   std::uint8_t expectedChecksum, FaultList& faults);
+
 // The image's data as the record writers cut it: the non-erased part of each 16-byte line of addresses (aligned
 // on the address, so that no record crosses a 64 KiB boundary), lines all erased left out; an image all erased
 // keeps its first byte, since a file without data is refused.

@@ -42,11 +42,8 @@ std::string Record(int type, std::uint32_t address, std::span<const std::uint8_t
   }
   bytes.insert(bytes.end(), data.begin(), data.end());
   bytes.push_back(Checksum(bytes));
-  std::string line = "S";
-  line += static_cast<char>('0' + type);
-  line += HexDigits(bytes);
-  line += '\n';
-  return line;
+  const char start[] = {'S', static_cast<char>('0' + type), '\0'};
+  return RecordLine(start, bytes);
 }
 
 }  // namespace
@@ -84,24 +81,15 @@ std::size_t ReadSRecord(const TextLines& text, ImageAssembler& image, FaultList&
       continue;
     }
     const std::size_t count = (*bytes)[0];
-    const std::size_t present = bytes->size() - 1;
-    if (present != count) {
-      faults.AtLine(line.number, std::string(present < count ? "truncated" : "malformed") +
-                                     " record: its byte count announces " + std::to_string(count) +
-                                     " bytes, the line holds " + std::to_string(present));
+    const std::span<const std::uint8_t> record(*bytes);
+    if (!RecordIsSound(line.number, {"byte count", "bytes", count, record.size() - 1}, record,
+                       Checksum(record.first(record.size() - 1)), faults)) {
       continue;
     }
     if (count < addressBytes + 1) {
       faults.AtLine(line.number, "malformed record: an S" + std::to_string(type) + " record has at least " +
                                      std::to_string(addressBytes + 1) + " bytes after its count, this one " +
                                      std::to_string(count));
-      continue;
-    }
-    const std::span<const std::uint8_t> record(*bytes);
-    const std::uint8_t expected = Checksum(record.first(record.size() - 1));
-    if (record.back() != expected) {
-      faults.AtLine(line.number,
-                    "bad checksum " + Hex(record.back(), 2) + ", where the record's bytes give " + Hex(expected, 2));
       continue;
     }
     std::uint64_t address = 0;
