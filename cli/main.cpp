@@ -63,6 +63,7 @@ int Main(int argc, char** argv) {
   std::string convertSecond;
   auto* image = app.add_subcommand("image", "work on firmware files");
   image->require_subcommand(1);
+  image->footer(kExitStatuses);
   auto* convert =
       image->add_subcommand("convert", "check a raw, Intel HEX or S-record file and write it as a raw image");
   convert->add_option("FILE", convertInput, "the firmware file")->required();
