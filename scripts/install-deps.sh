@@ -6,11 +6,12 @@ packages=(
   # native build, tests and checks (git: the format check reads the list of tracked sources)
   cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libgtest-dev libgmock-dev googletest
   python3 valgrind git
+  # the command-line updater: option parser and JSON (header-only), the port list (libserialport) and image
+  # digests (nettle), found through pkg-config; tmux for its screen captures
+  pkgconf libcli11-dev nlohmann-json3-dev libserialport-dev nettle-dev tmux
   # the Windows programs: MinGW-w64 cross compilers, and Wine with a virtual X display to run them; wine32 (from
   # the i386 architecture, added below) runs the shipped 32-bit program beside wine64
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 xvfb x11-apps imagemagick
-  # the command-line program
-  libcli11-dev nlohmann-json3-dev libserialport-dev tmux
 )
 
 sudo=()

@@ -48,6 +48,9 @@ step format scripts/check-format.sh
 step windows-i686 cmake --workflow --preset mingw-i686
 step windows-x86_64 cmake --workflow --preset mingw-x86_64
 step native cmake --workflow --preset native
+# fwupdate-cli.exe of each MinGW build under its own Wine loader, against the native build's simulated controller.
+step cli-wine-i686 tests/e2e/run-cli-wine.sh build/mingw-i686 /usr/lib/wine/wine
+step cli-wine-x86_64 tests/e2e/run-cli-wine.sh build/mingw-x86_64 /usr/lib/wine/wine64
 # shellcheck disable=SC2016 # expanded by the inner shell
 step fuzz bash -c 'cmake --workflow --preset fuzz && tests/fuzz/run-fuzzers.sh "${FWU_FUZZ_SECONDS:-12}"'
 for preset in mingw-i686 mingw-x86_64; do

@@ -1,6 +1,7 @@
 #include "serial/posix_port.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -125,6 +126,18 @@ void RaiseModemLines(int fd) {
   static_cast<void>(::ioctl(fd, TIOCMBIS, &rts));
 }
 
+// USB serial adapters hold arriving bytes for up to their latency timer (16 ms is common) before passing them on,
+// and every exchange waits on the controller several times. In low-latency mode the driver passes each byte on
+// at once. A pseudo-terminal has no such setting and refuses the request; the line works the same either way.
+void RequestLowLatency(int fd) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+    return;
+  }
+  serial.flags |= ASYNC_LOW_LATENCY;
+  static_cast<void>(::ioctl(fd, TIOCSSERIAL, &serial));
+}
+
 }  // namespace
 
 PosixSerialPort::~PosixSerialPort() {
@@ -154,6 +167,7 @@ OpenResult PosixSerialPort::Configure() {
   if (!SetSpeed(settings) || tcsetattr(fd_.Get(), TCSANOW, &settings) != 0 || !HoldsLineSettings(fd_.Get())) {
     return OpenResult::WriteSettingsFailed;
   }
+  RequestLowLatency(fd_.Get());
   RaiseModemLines(fd_.Get());
   return OpenResult::Ok;
 }

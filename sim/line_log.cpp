@@ -26,20 +26,8 @@ std::string KindName(LineRecord::Kind kind) {
 }
 
 std::string ControlName(std::uint8_t control) {
-  switch (control) {
-    case kStx:
-      return "STX";
-    case kEot:
-      return "EOT";
-    case kEnq:
-      return "ENQ";
-    case kAck:
-      return "ACK";
-    case kNak:
-      return "NAK";
-    default:
-      return "0x" + HexText(control, 2);
-  }
+  const char* name = ControlCharName(control);
+  return name != nullptr ? std::string(name) : "0x" + HexText(control, 2);
 }
 
 std::string OutcomeName(ReceivedFrame::Outcome outcome) {
