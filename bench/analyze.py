@@ -27,8 +27,13 @@ COMMIT_PAUSE_US = 1_000_000  # after the answer to 08 00 has been closed
 ID_WRITES = (1, 6, 2)  # the identification message leaves in three writes: STX, the code, ETX and BCC
 
 TARGET_NATIVE_RATIO = 1.02
-TARGET_WINE_RATIO = 1.10
+TARGET_WINE_RATIO = 1.01
 TARGET_NATIVE_CPU_SHARE = 0.02
+TARGET_LONGEST_WAIT_US = 100_000  # before any command, beyond what the protocol asks
+# An adapter whose latency timer is set to 1 ms holds the controller's answers back by at most this share of the
+# plain line's update time.
+TARGET_FAST_ADAPTER_COST = 0.02
+FAST_ADAPTER_MS = 1
 
 
 class BenchError(Exception):
@@ -348,6 +353,7 @@ def analyse_run(directory):
         waste.setdefault(turn.kind, []).append(late)
         if turn.index == 0 and turn.message.kind == "frame" and turn.message.control == "STX":
             between_blocks.append((steps.get(id(turn.message), 0), late))
+    longest = max(between_blocks, key=lambda step_late: step_late[1], default=(0, 0.0))
 
     reactions = []
     trigger = None
@@ -391,6 +397,8 @@ def analyse_run(directory):
         "sleeps": writes + exchanges + commits,
         "per_step": fit_line(between_blocks),
         "steps": sum(x for x, _ in between_blocks),
+        "longest_wait": longest[1],
+        "longest_wait_steps": longest[0],
     }
 
 
@@ -426,6 +434,11 @@ def ms(us):
 
 def percent(share):
     return f"{100 * share:.2f} %"
+
+
+def against(pair):
+    extra, share = pair
+    return f"{'+' if extra >= 0 else '-'}{seconds(abs(extra))} ({100 * share:+.1f} %)"
 
 
 def print_table(rows, core, load, out):
@@ -466,13 +479,21 @@ def print_table(rows, core, load, out):
         line("floor", each("floor", seconds))
         line("wall (id message to final EOT)", each("wall", seconds))
         line("wall / floor", [f"{r['wall'] / r['floor']:.4f}" if "wall" in r else "-" for r in results])
-        line("simulator's and tap's own delays",
+        line("bench line's own delays (sim, tap, adapter)",
              [seconds(r["served_floor"] - r["floor"]) if "wall" in r else "-" for r in results])
         line("floor as the bench line served it", each("served_floor", seconds))
         line("updater's waste (wall - that floor)",
              [seconds(r["wall"] - r["served_floor"]) if "wall" in r else "-" for r in results])
         line("wall / floor as served", [f"{r['ratio']:.4f}" if "wall" in r else "-" for r in results],
              f"target <= {TARGET_NATIVE_RATIO:.2f} native, <= {TARGET_WINE_RATIO:.2f} Wine")
+        line("longest wait before a command", [f"{ms(r['longest_wait'])}" if "wall" in r else "-" for r in results],
+             f"target <= {ms(TARGET_LONGEST_WAIT_US)}")
+        if any("timer_cost" in r for r in results):
+            line("wall against the plain line's (native)",
+                 [against(r["against_native"]) if "against_native" in r else "-" for r in results])
+            line("  of which the latency timer's holding",
+                 [against(r["timer_cost"]) if "timer_cost" in r else "-" for r in results],
+                 f"target <= +{percent(TARGET_FAST_ADAPTER_COST)} with a {FAST_ADAPTER_MS} ms timer")
     line("updater's CPU time (user + sys)", [r.get("cpu_text", "-") for r in results])
     line("updater's CPU share of wall", [percent(r["cpu_share"]) if "cpu_share" in r else "-" for r in results],
          f"target <= {percent(TARGET_NATIVE_CPU_SHARE)} native")
@@ -503,7 +524,7 @@ def print_table(rows, core, load, out):
                   f" tap late by {seconds(r['tap_late'])} in all; enquiry EOTs purged before they left: {r['lost']})\n")
 
 
-def evaluate(name, directory, wine):
+def evaluate(name, directory, wine, latency_ms=None):
     result = {"outcome": "-"}
     figures = read_figures(os.path.join(directory, "cpu.txt"))
     verdict = memory_verdict(directory)
@@ -520,6 +541,10 @@ def evaluate(name, directory, wine):
     target = TARGET_WINE_RATIO if wine else TARGET_NATIVE_RATIO
     if result["ratio"] > target:
         failures.append(f"{name}: wall / floor {result['ratio']:.4f} is above {target}")
+    if result["longest_wait"] > TARGET_LONGEST_WAIT_US:
+        failures.append(f"{name}: waited {ms(result['longest_wait'])} before a command (after "
+                        f"{result['longest_wait_steps']} progress steps), more than {ms(TARGET_LONGEST_WAIT_US)}")
+    result["latency_ms"] = latency_ms
     if "cpu_user_us" in figures:
         cpu = int(figures["cpu_user_us"]) + int(figures["cpu_sys_us"])
         wall = int(figures.get("wall_us", 0)) or result["wall"]
@@ -535,20 +560,47 @@ def evaluate(name, directory, wine):
     return result, failures
 
 
+def compare_adapters(rows):
+    """What each adapter row took against the plain native line of the same run: in all, and the part that the
+    latency timer's holding of the answers added to the line's own delays. The first also carries the updater's
+    noise from one run to the next; the second is the adapter's alone."""
+    plain = dict(rows).get("native")
+    if not plain or "wall" not in plain:
+        return []
+    failures = []
+    for name, r in rows:
+        if r.get("latency_ms") is None or "wall" not in r:
+            continue
+        extra = r["wall"] - plain["wall"]
+        r["against_native"] = (extra, extra / plain["wall"])
+        held = (r["served_floor"] - r["floor"]) - (plain["served_floor"] - plain["floor"])
+        r["timer_cost"] = (held, held / plain["wall"])
+        if r["latency_ms"] <= FAST_ADAPTER_MS and held / plain["wall"] > TARGET_FAST_ADAPTER_COST:
+            failures.append(f"{name}: the latency timer held the answers back by {percent(held / plain['wall'])} "
+                            f"of the plain line's time, more than {percent(TARGET_FAST_ADAPTER_COST)}")
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--native", help="run directory of the native updater")
+    parser.add_argument("--adapter", nargs=2, action="append", default=[], metavar=("MS", "DIR"),
+                        help="run directory of the native updater behind a USB adapter with an MS ms latency timer")
     parser.add_argument("--wine", help="run directory of fwupdate.exe under Wine")
     parser.add_argument("--core", help="name=value file of the core's instruction count")
     parser.add_argument("--load", nargs=2, metavar=("BEFORE", "AFTER"), help="copies of /proc/loadavg")
     args = parser.parse_args()
     rows, failures = [], []
     try:
-        for name, directory, wine in (("native", args.native, False), ("Wine", args.wine, True)):
+        runs = [("native", args.native, False, None)]
+        runs += [(f"native, {latency} ms adapter", directory, False, int(latency)) for latency, directory in args.adapter]
+        runs += [("Wine", args.wine, True, None)]
+        for name, directory, wine, latency_ms in runs:
             if directory:
-                result, problems = evaluate(name, directory, wine)
+                result, problems = evaluate(name, directory, wine, latency_ms)
                 rows.append((name, result))
                 failures += problems
+        failures += compare_adapters(rows)
         core = read_figures(args.core) if args.core else None
         if core is not None and "instructions" not in core:
             failures.append("the core's instruction count is missing")
