@@ -6,6 +6,9 @@ packages=(
   # native build, tests and checks
   cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libgtest-dev libgmock-dev googletest
   python3 valgrind
+  # the command-line updater: option parser and JSON (header-only), the port list (libserialport) and image
+  # digests (nettle), found through pkg-config; tmux for its screen captures
+  pkgconf libcli11-dev nlohmann-json3-dev libserialport-dev nettle-dev tmux
   # the Windows program: MinGW-w64 cross compilers, and Wine with a virtual X display to run it
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps imagemagick
 )

@@ -47,6 +47,11 @@ step format scripts/check-format.sh
 step windows-i686 cmake --workflow --preset mingw-i686
 step windows-x86_64 cmake --workflow --preset mingw-x86_64
 step native cmake --workflow --preset native
+# fwupdate-cli.exe of each MinGW build under its own Wine loader, against the native build's simulated controller.
+step cli-wine-x86_64 tests/e2e/run-cli-wine.sh build/mingw-x86_64 /usr/lib/wine/wine64
+if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+  step cli-wine-i686 tests/e2e/run-cli-wine.sh build/mingw-i686 /usr/lib/wine/wine
+fi
 step fuzz bash -c 'cmake --workflow --preset fuzz && tests/fuzz/run-fuzzers.sh "${FWU_FUZZ_SECONDS:-12}"'
 if [ -x tests/e2e/run-e2e.sh ]; then
   step end-to-end tests/e2e/run-e2e.sh

@@ -80,22 +80,43 @@ std::optional<std::string> ReadDescription(HDEVINFO set, SP_DEVINFO_DATA& device
   return BufferText(std::span<const char>(buffer.get(), bufferSize));
 }
 
+// The id the device-setup services know the device by; it names the bus, the USB ids and the serial number.
+std::optional<std::string> ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA& device) {
+  DWORD required = 0;
+  static_cast<void>(SetupDiGetDeviceInstanceIdA(set, &device, nullptr, 0, &required));
+  if (required == 0) {
+    return std::nullopt;
+  }
+  std::string buffer(required, '\0');
+  if (SetupDiGetDeviceInstanceIdA(set, &device, buffer.data(), required, nullptr) == FALSE) {
+    return std::nullopt;
+  }
+  return BufferText(buffer);
+}
+
 }  // namespace
 
-int EnumeratePorts(HWND selector) {
+std::vector<ComPortDevice> EnumerateComPortDevices() {
   const HDEVINFO found =
       SetupDiGetClassDevsA(&GUID_DEVINTERFACE_COMPORT, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (found == INVALID_HANDLE_VALUE) {
-    return 0;
+    return {};
   }
   const DeviceSet set(found);
-  int visited = 0;
+  std::vector<ComPortDevice> devices;
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof(device);
   for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device) != FALSE; ++index) {
-    const std::optional<std::string> portName = ReadPortName(set.get(), device);
-    const std::optional<std::string> description = ReadDescription(set.get(), device);
-    const std::string entry = PortEntry(portName, description);
+    devices.push_back(
+        {ReadPortName(set.get(), device), ReadDescription(set.get(), device), ReadInstanceId(set.get(), device)});
+  }
+  return devices;
+}
+
+int EnumeratePorts(HWND selector) {
+  int visited = 0;
+  for (const ComPortDevice& device : EnumerateComPortDevices()) {
+    const std::string entry = PortEntry(device.portName, device.description);
     SendMessageA(selector, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
     ++visited;
   }

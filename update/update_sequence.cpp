@@ -148,6 +148,10 @@ class UpdateRun {
       }
       ProgressStep(window_, progress_);
       window_.PumpMessages();
+      if (window_.StopRequested()) {
+        // Ended at a block boundary: the controller is partly written, and nothing is shown.
+        return false;
+      }
     }
     return true;
   }

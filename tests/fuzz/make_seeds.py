@@ -149,6 +149,88 @@ RUN_UPDATE = {
 }
 
 
+MAIN, SECOND, WRITE_ADDRESSES, BINARY_HEX, BINARY_SREC = 0x00, 0x01, 0x02, 0x04, 0x0C
+# A main image's text pointers (0xFFF81020, 0xFFF81030) and their texts, at the controller's addresses.
+MAIN_TEXTS = bytes.fromhex("20 10 F8 FF 30 10 F8 FF") + bytes(8) + b"KX-42 MODEL\0\0\0\0\0" + b"0100\0"
+
+
+def binary(*records):
+    """Records given to the harness in binary: each a length byte, then the record without its checksum."""
+    return b"".join(bytes([len(r)]) + r for r in records)
+
+
+def ihex_body(length, address, rtype, data=b""):
+    return bytes([length, address >> 8, address & 0xFF, rtype]) + data
+
+
+def srec_body(rtype, address, data=b""):
+    width = {0: 2, 1: 2, 2: 3, 3: 4, 5: 2, 6: 3, 7: 4, 8: 3, 9: 2}[rtype]
+    return bytes([rtype, width + len(data) + 1]) + address.to_bytes(width, "big") + data
+
+
+def ihex(*args):
+    """One Intel HEX record line with its checksum."""
+    body = ihex_body(*args)
+    return (":" + (body + bytes([-sum(body) & 0xFF])).hex().upper() + "\n").encode()
+
+
+def srec(*args):
+    """One S-record line with its count and checksum."""
+    body = srec_body(*args)
+    return ("S%d" % body[0] + (body[1:] + bytes([~sum(body[1:]) & 0xFF])).hex().upper() + "\n").encode()
+
+
+HEX_SECOND = [(4, 0x0100, 0, b"\x01\x02\x03\x04"), (0, 0, 1)]
+HEX_SECOND_SEGMENTS = [(2, 0, 2, b"\x30\x00"), (4, 0xFFFE, 0, b"\x10\x20\x30\x40"),
+                       (4, 0, 5, b"\x00\x03\x00\x00"), (0, 0, 1)]
+HEX_MAIN = [(2, 0, 4, b"\xFF\xF8"), (len(MAIN_TEXTS), 0x1010, 0, MAIN_TEXTS), (0, 0, 1)]
+SREC_SECOND = [(0, 0, b"hdr"), (2, 0x30010, b"\xAA\xBB"), (1, 0x0020, b"\x00"), (5, 2), (8, 0)]
+SREC_MAIN = [(3, 0xFFF81010, MAIN_TEXTS), (5, 1), (7, 0)]
+
+FIRMWARE_FILE = {
+    "hex_second": bytes([SECOND]) + b"".join(ihex(*r) for r in HEX_SECOND),
+    "hex_main": bytes([MAIN]) + b"".join(ihex(*r) for r in HEX_MAIN),
+    "srec_second": bytes([SECOND]) + b"".join(srec(*r) for r in SREC_SECOND),
+    "srec_main": bytes([MAIN | WRITE_ADDRESSES]) + b"".join(srec(*r) for r in SREC_MAIN),
+    "binary_hex_second": bytes([SECOND | BINARY_HEX]) + binary(*(ihex_body(*r) for r in HEX_SECOND)),
+    "binary_hex_second_segments": bytes([SECOND | WRITE_ADDRESSES | BINARY_HEX]) +
+    binary(*(ihex_body(*r) for r in HEX_SECOND_SEGMENTS)),
+    "binary_hex_main": bytes([MAIN | BINARY_HEX]) + binary(*(ihex_body(*r) for r in HEX_MAIN)),
+    "binary_srec_second": bytes([SECOND | BINARY_SREC]) + binary(*(srec_body(*r) for r in SREC_SECOND)),
+    "binary_srec_main": bytes([MAIN | WRITE_ADDRESSES | BINARY_SREC]) + binary(*(srec_body(*r) for r in SREC_MAIN)),
+}
+
+
+def crc16(data):
+    """CRC-16/KERMIT, as the Frames carry it."""
+    crc = 0
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
+    return crc
+
+
+def frame(control, payload, damage=0):
+    crc = crc16(bytes([control, *payload, 0x03])) ^ damage
+    body = b"".join(bytes([b, b]) if b == 0x10 else bytes([b]) for b in payload)
+    return bytes([0x10, 0x02, control]) + body + bytes([0x10, 0x03, crc & 0xFF, crc >> 8])
+
+
+# Byte 0: bit 0 set for bytes from the controller, bits 1-7 the time between two bytes in 40 ms steps.
+SENT, RECEIVED = 0x00, 0x01
+BLOCK_WRITE = [0x03, 0x10, 0x00, 0x03, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00] + [0x10, 0x02, 0x03, 0xFF] * 64
+TRACE_DECODER = {
+    "identification": bytes([SENT]) + b"\x02kzkz42\x03\x05",
+    "boot_reply_after_noise": bytes([RECEIVED]) + bytes.fromhex("55 02 41 42 03 00") + ACK,
+    "handshake": bytes([SENT]) + bytes.fromhex("02 6B 7A 6B 7A 34 32 03 05") + frame(0x05, []) + EOT,
+    "block_write": bytes([SENT]) + frame(0x02, BLOCK_WRITE),
+    "answers": bytes([RECEIVED]) + ACK + frame(0x02, [0x03, 0x00, 0x12]) + STX_CRC_DLE + EOT,
+    "damaged_and_truncated": bytes([RECEIVED]) + frame(0x06, [], 0x0100) + STX_DLES[:7] + NAK,
+    "slow_line": bytes([RECEIVED | 0x30]) + ACK + STX_0A00,
+}
+
+
 def write(name, seeds):
     folder = HERE / "corpus" / name
     folder.mkdir(parents=True, exist_ok=True)
@@ -160,3 +242,5 @@ write("receive_frame", RECEIVE_FRAME)
 write("receive_boot_reply", BOOT_REPLY)
 write("transact_command", TRANSACT)
 write("run_update", RUN_UPDATE)
+write("firmware_file", FIRMWARE_FILE)
+write("trace_decoder", TRACE_DECODER)

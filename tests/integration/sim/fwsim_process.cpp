@@ -51,13 +51,13 @@ std::string ReadToEnd(int fd) {
 
 }  // namespace
 
-FwsimProcess::FwsimProcess(const std::vector<std::string>& args) {
+FwsimProcess::FwsimProcess(const std::vector<std::string>& args, const std::string& program) {
   std::array<int, 2> out{};
   std::array<int, 2> err{};
   if (pipe(out.data()) != 0 || pipe(err.data()) != 0) {
     return;
   }
-  std::vector<std::string> argv{FWSIM_PATH};
+  std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> pointers;
   pointers.reserve(argv.size() + 1);

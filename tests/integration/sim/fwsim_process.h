@@ -13,10 +13,11 @@ namespace fwu::test {
 // Generous, since a loaded machine may be slow; no test waits this long when all is well.
 inline constexpr int kDeadlineMs = 10'000;
 
-// fwsim running as a child process, its output captured. Killed at destruction if it is still running.
+// fwsim (or another program of the build) running as a child process, its output captured. Killed at
+// destruction if it is still running.
 class FwsimProcess {
  public:
-  explicit FwsimProcess(const std::vector<std::string>& args);
+  explicit FwsimProcess(const std::vector<std::string>& args, const std::string& program = FWSIM_PATH);
   FwsimProcess(const FwsimProcess&) = delete;
   FwsimProcess& operator=(const FwsimProcess&) = delete;
   ~FwsimProcess();

@@ -379,5 +379,26 @@ TEST_F(RunUpdateTest, ImagesShorterThanTheirRegionsAreTreatedAsErasedBeyondTheir
   EXPECT_EQ(window.ProgressPos(), 2304);
 }
 
+// The command line's Ctrl-C: a window that asks to stop ends the run right after a block's progress step and
+// pump, with that block's exchange closed, nothing more sent and no box.
+TEST_F(RunUpdateTest, AStopRequestEndsTheRunAtTheNextBlockBoundaryWithoutABox) {
+  class StoppingWindow : public RecordingWindow {
+   public:
+    // The second image's 256 blank positions, then ten main blocks.
+    bool StopRequested() override { return Pumps() >= 256 + 10; }
+  };
+  for (std::uint32_t k = 0; k < 20; ++k) {
+    main.Byte(k * kBlock, 0x00);
+  }
+  loader.SetProgramKind(0x10);
+  StoppingWindow stopping;
+  RunUpdate(link, stopping, progress, FirmwareImages{main.Bytes(), second.Bytes()});
+
+  EXPECT_EQ(loader.Events().back(), BlockWrite("00 00 00 09 00"));
+  EXPECT_EQ(port.Writes().back().bytes, kAckFrame);
+  EXPECT_TRUE(stopping.Boxes().empty());
+  EXPECT_EQ(progress.stepsDone, 266U);
+}
+
 }  // namespace
 }  // namespace fwu

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fwu::cli {
+
+// Image files for the update in place of the carried images; both or neither.
+struct ImageFiles {
+  std::string main;
+  std::string second;
+  [[nodiscard]] bool Given() const { return !main.empty(); }
+};
+
+struct UpdateOptions {
+  std::vector<std::string> ports;
+  ImageFiles images;
+  std::string json;   // "" none, "-" standard output
+  std::string trace;  // "" none
+};
+
+int RunUpdateCommand(const UpdateOptions& options);
+int RunVersionsCommand(const std::vector<std::string>& ports);
+int RunInfoCommand(const ImageFiles& images);
+int RunPortsCommand();
+
+}  // namespace fwu::cli

@@ -1,0 +1,99 @@
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "cli/firmware_file.h"
+
+#include "cli/commands.h"
+#include "cli/outcome.h"
+
+namespace {
+
+constexpr char kExitStatuses[] = R"(
+Exit status:
+  0    every port finished
+  1    internal or output error (a JSON or trace file that cannot be written)
+  2    bad command line or image file (nothing was opened)
+  3    a port could not be opened ("Open Err1" .. "Open Err5")
+  4    no boot loader answering (boot-mode entry failed)
+  5    "Program unknown"
+  6    a device status error ("0012 : Errors")
+  7    a link failure: time-out, retry, CRC, overrun ("     -11 : ...")
+  130  interrupted by Ctrl-C (a second Ctrl-C ends at once)
+With several ports, the first failing port's status, in the order given.)";
+
+void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
+  auto* main = command.add_option("--main", files.main, "main image file (524,288 bytes) instead of the carried one");
+  auto* second =
+      command.add_option("--second", files.second, "second image file (65,536 bytes) instead of the carried one");
+  main->needs(second);
+  second->needs(main);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"fwupdate-cli: writes the controller's firmware through its boot loader over serial lines"};
+  app.footer(kExitStatuses);
+  app.require_subcommand(1);
+
+  auto* ports = app.add_subcommand("ports", "list the serial ports present");
+  ports->footer(kExitStatuses);
+
+  std::vector<std::string> versionPorts;
+  auto* versions = app.add_subcommand("versions", "read the controller's firmware version beside the carried one");
+  versions->add_option("PORT", versionPorts, "serial port(s): /dev/ttyUSB0, COM3, ...")->required();
+  versions->footer(kExitStatuses);
+
+  fwu::cli::UpdateOptions update;
+  auto* updateCommand =
+      app.add_subcommand("update", "write the firmware into the controller on each port, all at once");
+  updateCommand->add_option("PORT", update.ports, "serial port(s): /dev/ttyUSB0, COM3, ...")->required();
+  AddImageFiles(*updateCommand, update.images);
+  updateCommand->add_option("--json", update.json, "write a summary as JSON to FILE ('-' for standard output)");
+  updateCommand->add_option("--trace", update.trace,
+                            "record every byte on the line to FILE (several ports: one file each, the port's name "
+                            "added before the extension)");
+  updateCommand->footer(kExitStatuses);
+
+  fwu::cli::ImageFiles infoImages;
+  auto* info = app.add_subcommand("info", "what an update would write: texts, blocks, line time, SHA-256");
+  AddImageFiles(*info, infoImages);
+  info->footer(kExitStatuses);
+
+  std::string convertInput;
+  std::string convertMain;
+  std::string convertSecond;
+  auto* image = app.add_subcommand("image", "work on firmware files");
+  image->require_subcommand(1);
+  auto* convert =
+      image->add_subcommand("convert", "check a raw, Intel HEX or S-record file and write it as a raw image");
+  convert->add_option("FILE", convertInput, "the firmware file")->required();
+  auto* convertToMain = convert->add_option("--main", convertMain, "write it as the main image to OUT.bin");
+  auto* convertToSecond = convert->add_option("--second", convertSecond, "write it as the second image to OUT.bin");
+  convertToMain->excludes(convertToSecond);
+  convert->require_option(1);
+  convert->footer(kExitStatuses);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? 0 : fwu::cli::kExitUsage;
+  }
+
+  if (*ports) {
+    return fwu::cli::RunPortsCommand();
+  }
+  if (*versions) {
+    return fwu::cli::RunVersionsCommand(versionPorts);
+  }
+  if (*updateCommand) {
+    return fwu::cli::RunUpdateCommand(update);
+  }
+  if (*convert) {
+    const bool toMain = !convertMain.empty();
+    return fwu::cli::ConvertImage(convertInput, toMain ? fwu::cli::ImageKind::Main : fwu::cli::ImageKind::Second,
+                                  toMain ? convertMain : convertSecond, std::cerr);
+  }
+  return fwu::cli::RunInfoCommand(infoImages);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+#include "serial/clock.h"
+#include "serial/serial_port.h"
+
+namespace fwu::cli {
+
+// The serial line and the clock of the platform the program runs on.
+std::unique_ptr<SerialPort> NewSerialPort();
+std::unique_ptr<Clock> NewClock();
+
+// Readies the process once, before any port is opened: on Windows the 1 ms system timer that the port's
+// time-outs rely on and a console that understands the cursor sequences of the progress lines.
+void PrepareProcess();
+
+// Whether the stream is a terminal that takes cursor movement, and how many columns it has.
+bool IsTerminal(std::FILE* stream);
+int TerminalColumns(std::FILE* stream);
+
+}  // namespace fwu::cli

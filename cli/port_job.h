@@ -1,0 +1,79 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "cli/line_model.h"
+#include "cli/outcome.h"
+#include "cli/terminal_window.h"
+#include "cli/trace.h"
+#include "cli/watched_port.h"
+#include "serial/clock.h"
+#include "serial/serial_port.h"
+#include "ui/progress.h"
+#include "update/images.h"
+
+namespace fwu::cli {
+
+// What one port's run came to, for the outcome line, the table and the JSON record.
+struct PortReport {
+  std::string port;
+  RunVerdict verdict;
+  std::uint32_t blocksWritten = 0;
+  std::uint32_t blocksSkipped = 0;
+  std::optional<std::string> controllerVersion;
+  std::string carriedVersion;
+  std::string versionDisplay;
+  double seconds = 0;
+};
+
+enum class Task { Update, ReadVersions };
+
+// One port's run on a thread of its own, with its own serial port, clock and link, so that nothing one port
+// meets reaches another. The port is opened with the dialog's messages and closed when the run ends.
+class PortJob {
+ public:
+  // trace: where every byte of this port is recorded, or nothing.
+  PortJob(std::string portName, Task task, const FirmwareImages& images, const LineModels& models,
+          const std::atomic<bool>& stop, std::unique_ptr<TraceSink> trace);
+  PortJob(const PortJob&) = delete;
+  PortJob& operator=(const PortJob&) = delete;
+  ~PortJob();
+
+  void Start();
+  void Join();
+
+  [[nodiscard]] const std::string& PortName() const { return portName_; }
+  [[nodiscard]] const TerminalWindow& Window() const { return window_; }
+  [[nodiscard]] bool Ended() const { return ended_.load(); }
+  [[nodiscard]] double ElapsedSeconds() const;
+  // The trace's last words once the run has ended; false with the reason when the file did not take them.
+  bool FinishTrace(std::string* error);
+  // Once ended: the run judged. Blocks are counted from the steps the bar made and the images.
+  [[nodiscard]] PortReport Report() const;
+
+ private:
+  void Run();
+
+  std::string portName_;
+  Task task_;
+  const FirmwareImages& images_;
+  const LineModels& models_;
+  std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<Clock> clock_;
+  std::unique_ptr<TraceSink> trace_;
+  WatchedPort watched_;
+  TerminalWindow window_;
+  Progress progress_;
+  std::chrono::steady_clock::time_point started_;
+  std::atomic<double> seconds_{0};
+  std::atomic<bool> ended_{false};
+  std::thread thread_;
+};
+
+}  // namespace fwu::cli

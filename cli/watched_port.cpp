@@ -1,0 +1,143 @@
+#include "cli/watched_port.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "protocol/control_chars.h"
+
+namespace fwu::cli {
+
+namespace {
+
+std::string OpenNote(const std::string& portName, OpenResult result) {
+  switch (result) {
+    case OpenResult::Ok:
+      return "open " + portName;
+    case OpenResult::OpenFailed:
+      return "open " + portName + ": the device could not be opened";
+    case OpenResult::ReadSettingsFailed:
+      return "open " + portName + ": the line settings could not be read";
+    case OpenResult::WriteSettingsFailed:
+      return "open " + portName + ": the driver refused 38400 baud 8-N-1";
+    case OpenResult::QueueSizeFailed:
+      return "open " + portName + ": the driver refused the queue sizes";
+  }
+  return "open " + portName;
+}
+
+}  // namespace
+
+WatchedPort::WatchedPort(SerialPort& inner, TraceSink* trace)
+    : inner_(inner),
+      trace_(trace),
+      sent_(Direction::Sent, [this](const WireEvent& event) { Sent(event); }),
+      received_(Direction::Received, [this](const WireEvent& event) { Received(event); }) {}
+
+WatchedPort::~WatchedPort() {
+  FlushDecoders();
+}
+
+OpenResult WatchedPort::Open(const std::string& portName) {
+  const OpenResult result = inner_.Open(portName);
+  Note(OpenNote(portName, result));
+  return result;
+}
+
+void WatchedPort::Close() {
+  FlushDecoders();
+  inner_.Close();
+  Note("close");
+}
+
+std::optional<std::uint8_t> WatchedPort::ReadByte() {
+  const std::optional<std::uint8_t> byte = inner_.ReadByte();
+  // The updater's receiver is the only reader, so these are exactly the bytes it saw. Without a trace nobody
+  // asks for them.
+  if (byte && trace_ != nullptr) {
+    received_.Push(*byte, NowUs());
+  }
+  return byte;
+}
+
+WriteOutcome WatchedPort::Write(std::span<const std::uint8_t> bytes) {
+  const WriteOutcome outcome = inner_.Write(bytes);
+  const std::uint64_t atUs = NowUs();
+  const std::size_t taken = outcome.ok ? std::min<std::size_t>(outcome.written, bytes.size()) : 0;
+  sent_.Push(bytes.first(taken), atUs);
+  if (trace_ != nullptr && taken < bytes.size()) {
+    trace_->Note(atUs, "write of " + std::to_string(bytes.size()) + " bytes " +
+                           (outcome.ok ? "took only " + std::to_string(taken) : std::string("failed")));
+  }
+  return outcome;
+}
+
+void WatchedPort::Purge() {
+  inner_.Purge();
+  // Whatever was partly received is gone from the queues, and a new exchange starts: an identification message
+  // may follow.
+  FlushDecoders();
+  sent_.ExpectUnframed();
+  Note("purge");
+}
+
+LastCommand WatchedPort::Last() const {
+  const std::lock_guard lock(mutex_);
+  return last_;
+}
+
+std::string WatchedPort::Where() const {
+  const std::lock_guard lock(mutex_);
+  switch (phase_) {
+    case Phase::NotStarted:
+      break;
+    case Phase::BootEntry:
+      return "boot-mode entry";
+    case Phase::Command:
+      return DescribeCommand({last_.command, last_.qualifier, last_.address});
+  }
+  return {};
+}
+
+void WatchedPort::Sent(const WireEvent& event) {
+  const bool enquiry = event.kind == EventKind::Frame && event.control == kEnq;
+  if (event.kind == EventKind::Identification || enquiry) {
+    const std::lock_guard lock(mutex_);
+    phase_ = Phase::BootEntry;
+  } else if (const auto command = CommandOf(event)) {
+    const std::lock_guard lock(mutex_);
+    phase_ = Phase::Command;
+    last_ = {true, command->command, command->qualifier, command->address};
+  }
+  if (event.kind == EventKind::Identification) {
+    // The boot loader answers the identification message with its unframed reply.
+    received_.Flush();
+    received_.ExpectUnframed();
+  }
+  if (trace_ != nullptr) {
+    trace_->Event(event);
+  }
+}
+
+void WatchedPort::Received(const WireEvent& event) {
+  if (trace_ != nullptr) {
+    trace_->Event(event);
+  }
+}
+
+void WatchedPort::Note(std::string_view text) {
+  if (trace_ != nullptr) {
+    trace_->Note(NowUs(), text);
+  }
+}
+
+void WatchedPort::FlushDecoders() {
+  sent_.Flush();
+  received_.Flush();
+}
+
+std::uint64_t WatchedPort::NowUs() const {
+  const auto elapsed = std::chrono::steady_clock::now() - start_;
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
+}
+
+}  // namespace fwu::cli

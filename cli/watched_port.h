@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "cli/trace.h"
+#include "cli/wire_decoder.h"
+#include "serial/serial_port.h"
+
+namespace fwu::cli {
+
+// The last command Frame the updater sent.
+struct LastCommand {
+  bool sent = false;  // false until the first command Frame has gone out
+  std::uint8_t command = 0;
+  std::uint8_t qualifier = 0;
+  std::optional<std::uint32_t> address;  // the write address of a block write (03 xx)
+};
+
+// A serial port that passes every call on to the real one and watches the bytes on their way: it remembers the
+// last command the updater sent, so that a failed run can say where it stopped, and feeds the trace when there
+// is one. Watching costs a few instructions per byte; the trace file is written in large blocks.
+class WatchedPort : public SerialPort {
+ public:
+  WatchedPort(SerialPort& inner, TraceSink* trace);
+  ~WatchedPort() override;
+
+  OpenResult Open(const std::string& portName) override;
+  void Close() override;
+  [[nodiscard]] bool IsOpen() const override { return inner_.IsOpen(); }
+  std::optional<std::uint8_t> ReadByte() override;
+  WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
+  void Purge() override;
+
+  // Safe to call from another thread while the update runs.
+  [[nodiscard]] LastCommand Last() const;
+  // Where the run is, or where it stopped: "boot-mode entry", "program kind query (0A 00)",
+  // "block write, second image, address 0x30100", "commit (08 00)"; empty before anything was sent.
+  [[nodiscard]] std::string Where() const;
+
+ private:
+  enum class Phase : std::uint8_t { NotStarted, BootEntry, Command };
+
+  void Sent(const WireEvent& event);
+  void Received(const WireEvent& event);
+  void Note(std::string_view text);
+  void FlushDecoders();
+  [[nodiscard]] std::uint64_t NowUs() const;
+
+  SerialPort& inner_;
+  TraceSink* trace_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  WireDecoder sent_;
+  WireDecoder received_;
+
+  mutable std::mutex mutex_;  // guards what Last() and Where() read
+  Phase phase_ = Phase::NotStarted;
+  LastCommand last_;
+};
+
+}  // namespace fwu::cli

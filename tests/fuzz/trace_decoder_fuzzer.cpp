@@ -1,0 +1,85 @@
+// The trace's wire decoder against any bytes, in either direction and with any pacing. Beyond "no crash": every
+// byte lands in exactly one event and in order, no event outgrows its bound, a Frame or message called good has
+// a matching check, times never go backwards, and every event can be put into words (ASan guards each span).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/trace.h"
+#include "cli/wire_decoder.h"
+#include "fuzz_line.h"
+
+namespace {
+
+using fwu::cli::Direction;
+using fwu::cli::EventKind;
+using fwu::cli::Verdict;
+using fwu::cli::WireEvent;
+using fwu::test::Require;
+
+// Time between two bytes: from all at once to well past the decoder's 1 s gap.
+constexpr std::uint64_t kStepUnitUs = 40'000;
+// DLE STX, every content byte doubled, DLE ETX, two CRC bytes.
+constexpr std::size_t kMaxFrameWire = 2 * fwu::cli::kMaxFrameContent + 4;
+// STX, body, ETX, check byte.
+constexpr std::size_t kMaxUnframedWire = fwu::cli::kMaxUnframedBody + 3;
+
+void CheckEvent(const WireEvent& event, std::uint64_t& lastUs) {
+  Require(!event.wire.empty(), "an event without bytes");
+  Require(event.atUs >= lastUs, "an event is older than the one before it");
+  lastUs = event.atUs;
+  switch (event.kind) {
+    case EventKind::Noise:
+      Require(event.wire.size() <= fwu::cli::kMaxNoiseRun, "a noise run outgrows its bound");
+      break;
+    case EventKind::ControlByte:
+      Require(event.wire.size() == 1 && event.hasControl, "a lone control byte is not one byte");
+      break;
+    case EventKind::Frame:
+      Require(event.wire.size() <= kMaxFrameWire, "a Frame outgrows its bound");
+      Require(event.body.size() + 2 <= fwu::cli::kMaxFrameContent, "a Frame's payload outgrows its bound");
+      break;
+    case EventKind::Identification:
+    case EventKind::BootReply:
+      Require(event.wire.size() <= kMaxUnframedWire, "an unframed message outgrows its bound");
+      break;
+  }
+  if (event.verdict == Verdict::Good) {
+    Require(event.receivedCheck == event.computedCheck, "a good unit's check does not match");
+  }
+  if (event.kind == EventKind::Frame && event.verdict == Verdict::Good) {
+    Require(event.wire[0] == 0x10 && event.wire[1] == 0x02 && event.hasControl, "a good Frame does not start well");
+  }
+  const std::string line = fwu::cli::FormatTraceLine(event);
+  Require(!line.empty(), "an event without words");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) {
+    return 0;
+  }
+  const Direction direction = (data[0] & 1U) != 0 ? Direction::Received : Direction::Sent;
+  const std::uint64_t stepUs = (data[0] >> 1U) * kStepUnitUs;
+  const auto input = std::span(data + 1, size - 1);
+
+  std::vector<std::uint8_t> seen;
+  std::uint64_t lastUs = 0;
+  fwu::cli::WireDecoder decoder(direction, [&](const WireEvent& event) {
+    CheckEvent(event, lastUs);
+    seen.insert(seen.end(), event.wire.begin(), event.wire.end());
+  });
+  std::uint64_t atUs = 0;
+  for (const std::uint8_t byte : input) {
+    decoder.Push(byte, atUs);
+    atUs += stepUs;
+  }
+  decoder.Flush();
+  Require(seen.size() == input.size() && std::equal(seen.begin(), seen.end(), input.begin()),
+          "the events do not account for every byte exactly once, in order");
+  return 0;
+}
