@@ -17,6 +17,7 @@ the updater adds on top of that, turn by turn, is its waste.
 """
 
 import argparse
+import json
 import os
 import sys
 
@@ -27,8 +28,13 @@ COMMIT_PAUSE_US = 1_000_000  # after the answer to 08 00 has been closed
 ID_WRITES = (1, 6, 2)  # the identification message leaves in three writes: STX, the code, ETX and BCC
 
 TARGET_NATIVE_RATIO = 1.02
-TARGET_WINE_RATIO = 1.10
+TARGET_WINE_RATIO = 1.01
 TARGET_NATIVE_CPU_SHARE = 0.02
+TARGET_LONGEST_WAIT_US = 100_000  # before any command, beyond what the protocol asks
+# An adapter whose latency timer is set to 1 ms holds the controller's answers back by at most this share of the
+# plain line's update time.
+TARGET_FAST_ADAPTER_COST = 0.02
+FAST_ADAPTER_MS = 1
 
 
 class BenchError(Exception):
@@ -348,6 +354,7 @@ def analyse_run(directory):
         waste.setdefault(turn.kind, []).append(late)
         if turn.index == 0 and turn.message.kind == "frame" and turn.message.control == "STX":
             between_blocks.append((steps.get(id(turn.message), 0), late))
+    longest = max(between_blocks, key=lambda step_late: step_late[1], default=(0, 0.0))
 
     reactions = []
     trigger = None
@@ -391,6 +398,8 @@ def analyse_run(directory):
         "sleeps": writes + exchanges + commits,
         "per_step": fit_line(between_blocks),
         "steps": sum(x for x, _ in between_blocks),
+        "longest_wait": longest[1],
+        "longest_wait_steps": longest[0],
     }
 
 
@@ -426,6 +435,11 @@ def ms(us):
 
 def percent(share):
     return f"{100 * share:.2f} %"
+
+
+def against(pair):
+    extra, share = pair
+    return f"{'+' if extra >= 0 else '-'}{seconds(abs(extra))} ({100 * share:+.1f} %)"
 
 
 def print_table(rows, core, load, out):
@@ -466,13 +480,21 @@ def print_table(rows, core, load, out):
         line("floor", each("floor", seconds))
         line("wall (id message to final EOT)", each("wall", seconds))
         line("wall / floor", [f"{r['wall'] / r['floor']:.4f}" if "wall" in r else "-" for r in results])
-        line("simulator's and tap's own delays",
+        line("bench line's own delays (sim, tap, adapter)",
              [seconds(r["served_floor"] - r["floor"]) if "wall" in r else "-" for r in results])
         line("floor as the bench line served it", each("served_floor", seconds))
         line("updater's waste (wall - that floor)",
              [seconds(r["wall"] - r["served_floor"]) if "wall" in r else "-" for r in results])
         line("wall / floor as served", [f"{r['ratio']:.4f}" if "wall" in r else "-" for r in results],
              f"target <= {TARGET_NATIVE_RATIO:.2f} native, <= {TARGET_WINE_RATIO:.2f} Wine")
+        line("longest wait before a command", [f"{ms(r['longest_wait'])}" if "wall" in r else "-" for r in results],
+             f"target <= {ms(TARGET_LONGEST_WAIT_US)}")
+        if any("timer_cost" in r for r in results):
+            line("wall against the plain line's (native)",
+                 [against(r["against_native"]) if "against_native" in r else "-" for r in results])
+            line("  of which the latency timer's holding",
+                 [against(r["timer_cost"]) if "timer_cost" in r else "-" for r in results],
+                 f"target <= +{percent(TARGET_FAST_ADAPTER_COST)} with a {FAST_ADAPTER_MS} ms timer")
     line("updater's CPU time (user + sys)", [r.get("cpu_text", "-") for r in results])
     line("updater's CPU share of wall", [percent(r["cpu_share"]) if "cpu_share" in r else "-" for r in results],
          f"target <= {percent(TARGET_NATIVE_CPU_SHARE)} native")
@@ -503,7 +525,7 @@ def print_table(rows, core, load, out):
                   f" tap late by {seconds(r['tap_late'])} in all; enquiry EOTs purged before they left: {r['lost']})\n")
 
 
-def evaluate(name, directory, wine):
+def evaluate(name, directory, wine, latency_ms=None):
     result = {"outcome": "-"}
     figures = read_figures(os.path.join(directory, "cpu.txt"))
     verdict = memory_verdict(directory)
@@ -520,6 +542,10 @@ def evaluate(name, directory, wine):
     target = TARGET_WINE_RATIO if wine else TARGET_NATIVE_RATIO
     if result["ratio"] > target:
         failures.append(f"{name}: wall / floor {result['ratio']:.4f} is above {target}")
+    if result["longest_wait"] > TARGET_LONGEST_WAIT_US:
+        failures.append(f"{name}: waited {ms(result['longest_wait'])} before a command (after "
+                        f"{result['longest_wait_steps']} progress steps), more than {ms(TARGET_LONGEST_WAIT_US)}")
+    result["latency_ms"] = latency_ms
     if "cpu_user_us" in figures:
         cpu = int(figures["cpu_user_us"]) + int(figures["cpu_sys_us"])
         wall = int(figures.get("wall_us", 0)) or result["wall"]
@@ -535,20 +561,144 @@ def evaluate(name, directory, wine):
     return result, failures
 
 
+# --- the command line's table ---------------------------------------------------------------------------------
+
+TARGET_CLI_SLOWEST = 0.02  # the slowest of several ports against a single port of the same run
+TARGET_CLI_CPU_SHARE = 0.02  # the program's processor time per port, of its wall time
+
+
+def port_dirs(directory):
+    """The port-N folders of one run of the command line, in port order."""
+    names = [n for n in os.listdir(directory) if n.startswith("port-") and n[5:].isdigit()]
+    return [os.path.join(directory, n) for n in sorted(names, key=lambda n: int(n[5:]))]
+
+
+def cli_run(directory):
+    """One run of `fwupdate-cli update`: its figures, its JSON records, and each port's line analysed."""
+    figures = read_figures(os.path.join(directory, "figures.txt"))
+    if "wall_us" not in figures:
+        raise BenchError(f"{directory}: no figures of the command line's run")
+    try:
+        with open(os.path.join(directory, "result.json")) as file:
+            summary = json.load(file)
+    except (OSError, ValueError) as error:
+        summary = {"ports": [], "error": str(error)}
+    records = {record.get("port"): record for record in summary.get("ports", [])}
+    ports = []
+    for index, port_dir in enumerate(port_dirs(directory), 1):
+        record = records.get(os.path.join(port_dir, "port"), {})
+        verdict = memory_verdict(port_dir)
+        port = {"name": f"port {index}", "record": record, "verdict": verdict}
+        port["ok"] = record.get("outcome") == "finished" and verdict == "memory: main equal, second equal"
+        if port["ok"]:
+            port.update(analyse_run(port_dir))
+            port["ratio"] = port["wall"] / port["served_floor"]
+        ports.append(port)
+    cpu = int(figures["cpu_user_us"]) + int(figures["cpu_sys_us"])
+    return {"figures": figures, "summary": summary, "ports": ports, "cpu_us": cpu,
+            "cpu_share": cpu / len(ports) / int(figures["wall_us"]) if ports else 0.0}
+
+
+def print_cli_table(single, multi, load, out):
+    width = 108
+    out.write(f"fwupdate-cli update: one controller, then {len(multi['ports'])} at once, each behind its own "
+              "38400-baud line (fwsim --pace, fwu_line_tap)\n")
+    if load:
+        out.write(f"load average (1 min) before / after the runs: {load[0]} / {load[1]} on {os.cpu_count()} cores\n")
+    out.write("-" * width + "\n")
+    out.write(f"{'run, port':<18}{'outcome':<34}{'JSON seconds':>14}{'wall':>14}{'wall / floor as served':>28}\n")
+    out.write("-" * width + "\n")
+    for label, run in (("1 port", single), (f"{len(multi['ports'])} ports", multi)):
+        for port in run["ports"]:
+            outcome = "Finished, memory equal" if port["ok"] else \
+                f"FAILED: {port['record'].get('outcome', 'no record')}, {port['verdict']}"
+            json_seconds = port["record"].get("seconds")
+            out.write(f"{label + ', ' + port['name']:<18}{outcome:<34}"
+                      f"{json_seconds if json_seconds is not None else '-':>14}"
+                      f"{seconds(port['wall']) if port['ok'] else '-':>14}"
+                      f"{format(port['ratio'], '.4f') if port['ok'] else '-':>28}\n")
+    out.write("-" * width + "\n")
+    if "slowest" in multi:
+        extra, share = multi["slowest"]
+        out.write(f"{'slowest of the ' + str(len(multi['ports'])) + ' against the single port':<52}"
+                  f"{against((extra, share)):>28}   target <= +{percent(TARGET_CLI_SLOWEST)}\n")
+    for label, run in (("1 port", single), (f"{len(multi['ports'])} ports", multi)):
+        figures = run["figures"]
+        text = (f"{seconds(run['cpu_us'])} ({int(figures['cpu_user_us']) / 1e6:.2f}+"
+                f"{int(figures['cpu_sys_us']) / 1e6:.2f}) in {seconds(int(figures['wall_us']))}")
+        out.write(f"{'CPU time (user + sys), ' + label:<40}{text:>40}\n")
+        out.write(f"{'  per port, share of the wall time':<52}{percent(run['cpu_share']):>28}   "
+                  f"target <= {percent(TARGET_CLI_CPU_SHARE)}\n")
+    out.write(f"exit status {single['figures'].get('exit_status')} (1 port), "
+              f"{multi['figures'].get('exit_status')} ({len(multi['ports'])} ports)\n")
+
+
+def evaluate_cli(directory, load):
+    single = cli_run(os.path.join(directory, "single"))
+    multi = cli_run(os.path.join(directory, "multi"))
+    failures = []
+    for label, run in (("1 port", single), (f"{len(multi['ports'])} ports", multi)):
+        if run["figures"].get("exit_status") != "0":
+            failures.append(f"fwupdate-cli on {label} ended with exit status {run['figures'].get('exit_status')}")
+        failures += [f"{label}, {p['name']}: did not finish with memory equal" for p in run["ports"] if not p["ok"]]
+        if run["cpu_share"] > TARGET_CLI_CPU_SHARE:
+            failures.append(f"{label}: CPU time per port {percent(run['cpu_share'])} of the wall time, above "
+                            f"{percent(TARGET_CLI_CPU_SHARE)}")
+    if single["ports"] and multi["ports"] and all(p["ok"] for p in single["ports"] + multi["ports"]):
+        extra = max(p["wall"] for p in multi["ports"]) - single["ports"][0]["wall"]
+        multi["slowest"] = (extra, extra / single["ports"][0]["wall"])
+        if extra / single["ports"][0]["wall"] > TARGET_CLI_SLOWEST:
+            failures.append(f"the slowest of {len(multi['ports'])} ports took {percent(extra / single['ports'][0]['wall'])} "
+                            f"longer than the single port, more than {percent(TARGET_CLI_SLOWEST)}")
+    print_cli_table(single, multi, load, sys.stdout)
+    return failures
+
+
+def compare_adapters(rows):
+    """What each adapter row took against the plain native line of the same run: in all, and the part that the
+    latency timer's holding of the answers added to the line's own delays. The first also carries the updater's
+    noise from one run to the next; the second is the adapter's alone."""
+    plain = dict(rows).get("native")
+    if not plain or "wall" not in plain:
+        return []
+    failures = []
+    for name, r in rows:
+        if r.get("latency_ms") is None or "wall" not in r:
+            continue
+        extra = r["wall"] - plain["wall"]
+        r["against_native"] = (extra, extra / plain["wall"])
+        held = (r["served_floor"] - r["floor"]) - (plain["served_floor"] - plain["floor"])
+        r["timer_cost"] = (held, held / plain["wall"])
+        if r["latency_ms"] <= FAST_ADAPTER_MS and held / plain["wall"] > TARGET_FAST_ADAPTER_COST:
+            failures.append(f"{name}: the latency timer held the answers back by {percent(held / plain['wall'])} "
+                            f"of the plain line's time, more than {percent(TARGET_FAST_ADAPTER_COST)}")
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--native", help="run directory of the native updater")
+    parser.add_argument("--adapter", nargs=2, action="append", default=[], metavar=("MS", "DIR"),
+                        help="run directory of the native updater behind a USB adapter with an MS ms latency timer")
     parser.add_argument("--wine", help="run directory of fwupdate.exe under Wine")
     parser.add_argument("--core", help="name=value file of the core's instruction count")
     parser.add_argument("--load", nargs=2, metavar=("BEFORE", "AFTER"), help="copies of /proc/loadavg")
+    parser.add_argument("--cli", help="folder of the command line's runs (single/ and multi/); prints its table")
     args = parser.parse_args()
     rows, failures = [], []
     try:
-        for name, directory, wine in (("native", args.native, False), ("Wine", args.wine, True)):
+        if args.cli:
+            load = [open(path).read().split()[0] for path in args.load] if args.load else None
+            return report(evaluate_cli(args.cli, load))
+        runs = [("native", args.native, False, None)]
+        runs += [(f"native, {latency} ms adapter", directory, False, int(latency)) for latency, directory in args.adapter]
+        runs += [("Wine", args.wine, True, None)]
+        for name, directory, wine, latency_ms in runs:
             if directory:
-                result, problems = evaluate(name, directory, wine)
+                result, problems = evaluate(name, directory, wine, latency_ms)
                 rows.append((name, result))
                 failures += problems
+        failures += compare_adapters(rows)
         core = read_figures(args.core) if args.core else None
         if core is not None and "instructions" not in core:
             failures.append("the core's instruction count is missing")
@@ -558,6 +708,10 @@ def main():
     except BenchError as error:
         print(f"benchmark: {error}", file=sys.stderr)
         return 2
+    return report(failures)
+
+
+def report(failures):
     if failures:
         print("\nTARGETS MISSED:\n  " + "\n  ".join(failures))
         return 1

@@ -3,9 +3,10 @@
 // A pseudo-terminal has no baud rate: what the updater writes reaches the controller at once. The tap gives the
 // updater a terminal of its own and carries its bytes on to the controller's terminal as a UART would, each one
 // 10 bits at 38400 baud after the line became free, so the controller sees a command's last byte when it would
-// on a real line. The controller paces its own answers (fwsim --pace); the tap passes them on at once. Every
-// chunk is timed where it crosses the tap, and the log of those times is written when the tap ends: on SIGTERM
-// or SIGINT, or when the controller's terminal goes away.
+// on a real line. The controller paces its own answers (fwsim --pace); the tap passes them on at once, or, with
+// --latency-ms L, as a USB serial adapter with an L ms latency timer would (bench/usb_adapter.h). Every chunk is
+// timed where it crosses the tap, and the log of those times is written when the tap ends: on SIGTERM or SIGINT,
+// or when the controller's terminal goes away.
 //
 // Log lines (times in nanoseconds on CLOCK_MONOTONIC):
 //   h <read> <due> <delivered> <hex bytes>   the updater wrote these; due: their last stop bit on a real line
@@ -18,8 +19,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -30,8 +33,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "bench/usb_adapter.h"
 #include "sim/posix_pty.h"
 
 namespace fwu::bench {
@@ -41,6 +46,9 @@ using sim::PseudoTerminal;
 using sim::UniqueFd;
 
 constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
+constexpr std::uint64_t kNsPerMs = 1'000'000;
+// Adapters offer latency timers of 1 to 255 ms.
+constexpr unsigned kMaxLatencyMs = 255;
 // One byte at 38400 baud, 8 data bits, no parity, one stop bit: 10 bits.
 constexpr std::uint64_t kByteNs = 260'417;
 constexpr std::size_t kReadChunk = 4096;
@@ -62,7 +70,18 @@ struct Options {
   std::string device;  // the controller's terminal
   std::string link;    // symlink to the terminal the updater opens
   std::string log;
+  unsigned latencyMs = 0;  // 0: no adapter, the controller's bytes go on at once
 };
+
+// A latency timer in whole milliseconds, 1 to 255.
+std::optional<unsigned> ParseLatency(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxLatencyMs) {
+    return std::nullopt;
+  }
+  return value;
+}
 
 std::optional<Options> ParseOptions(const std::vector<std::string_view>& args) {
   Options options;
@@ -73,6 +92,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args) {
       options.link = args[i + 1];
     } else if (args[i] == "--log") {
       options.log = args[i + 1];
+    } else if (args[i] == "--latency-ms") {
+      const std::optional<unsigned> latency = ParseLatency(args[i + 1]);
+      if (!latency) {
+        return std::nullopt;
+      }
+      options.latencyMs = *latency;
     } else {
       return std::nullopt;
     }
@@ -157,14 +182,17 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
 
 class Tap {
  public:
-  Tap(int updaterFd, int deviceFd, int signalFd) : updaterFd_(updaterFd), deviceFd_(deviceFd), signalFd_(signalFd) {}
+  Tap(int updaterFd, int deviceFd, int signalFd, std::optional<UsbAdapter> adapter)
+      : updaterFd_(updaterFd), deviceFd_(deviceFd), signalFd_(signalFd), adapter_(std::move(adapter)) {}
 
   // Carries bytes both ways until a stop signal or until the controller's terminal goes away.
   std::string Run() {
     for (;;) {
-      if (!DeliverDue(NowNs())) {
+      const std::uint64_t now = NowNs();
+      if (!DeliverDue(now)) {
         return Failed("write to the controller");
       }
+      ReleaseFromAdapter(now);
       std::array<pollfd, 3> fds{pollfd{updaterFd_, POLLIN, 0}, pollfd{deviceFd_, POLLIN, 0},
                                 pollfd{signalFd_, POLLIN, 0}};
       const std::optional<timespec> timeout = WaitUntilNextDue();
@@ -191,8 +219,9 @@ class Tap {
     }
   }
 
-  bool WriteLog(std::FILE* file) const {
-    bool ok = std::fprintf(file, "# fwu_line_tap byte_ns=%llu\n", static_cast<unsigned long long>(kByteNs)) > 0;
+  bool WriteLog(std::FILE* file, unsigned latencyMs) const {
+    bool ok = std::fprintf(file, "# fwu_line_tap byte_ns=%llu latency_ms=%u\n",
+                           static_cast<unsigned long long>(kByteNs), latencyMs) > 0;
     for (const auto& line : log_) {
       ok = ok && std::fputs(line.c_str(), file) >= 0;
     }
@@ -232,12 +261,17 @@ class Tap {
     return true;
   }
 
+  // Until the next chunk for the controller is due or the adapter's latency timer runs out.
   [[nodiscard]] std::optional<timespec> WaitUntilNextDue() const {
-    if (held_.empty()) {
+    std::optional<std::uint64_t> due = adapter_ ? adapter_->Deadline() : std::nullopt;
+    if (!held_.empty()) {
+      due = std::min(due.value_or(held_.front().dueNs), held_.front().dueNs);
+    }
+    if (!due) {
       return std::nullopt;
     }
     const std::uint64_t now = NowNs();
-    const std::uint64_t wait = held_.front().dueNs > now ? held_.front().dueNs - now : 0;
+    const std::uint64_t wait = *due > now ? *due - now : 0;
     return timespec{static_cast<time_t>(wait / kNsPerSecond), static_cast<long>(wait % kNsPerSecond)};
   }
 
@@ -253,10 +287,28 @@ class Tap {
       return false;
     }
     const std::vector<std::uint8_t> bytes(buffer.begin(), buffer.begin() + got);
+    if (adapter_) {
+      adapter_->Arrive(now, bytes);
+      ReleaseFromAdapter(NowNs());
+    } else {
+      ToUpdater(now, bytes);
+    }
+    return true;
+  }
+
+  // What the adapter passes on by now: its full packets, and the rest once its latency timer has run out.
+  void ReleaseFromAdapter(std::uint64_t now) {
+    if (adapter_) {
+      for (const UsbAdapter::Piece& piece : adapter_->Release(now)) {
+        ToUpdater(piece.arrivedNs, piece.bytes);
+      }
+    }
+  }
+
+  void ToUpdater(std::uint64_t readNs, const std::vector<std::uint8_t>& bytes) {
     // Nobody may be reading yet; the updater's terminal then keeps what fits and the rest is dropped.
     static_cast<void>(WriteAll(updaterFd_, bytes));
-    log_.push_back("d " + std::to_string(now) + " " + std::to_string(NowNs()) + " " + Hex(bytes) + "\n");
-    return true;
+    log_.push_back("d " + std::to_string(readNs) + " " + std::to_string(NowNs()) + " " + Hex(bytes) + "\n");
   }
 
   int updaterFd_;
@@ -264,13 +316,16 @@ class Tap {
   int signalFd_;
   std::uint64_t lineFreeNs_ = 0;
   std::deque<Held> held_;
+  std::optional<UsbAdapter> adapter_;
   std::vector<std::string> log_;
 };
 
 constexpr std::string_view kUsage =
-    "usage: fwu_line_tap --device PATH --link PATH --log FILE\n"
+    "usage: fwu_line_tap --device PATH --link PATH --log FILE [--latency-ms L]\n"
     "Carries the updater's bytes to the controller's terminal PATH at 38400 baud and the answers back, and\n"
-    "logs when every chunk crossed. The updater opens the --link; the terminal's path is printed first.\n";
+    "logs when every chunk crossed. The updater opens the --link; the terminal's path is printed first.\n"
+    "--latency-ms L (1-255): the answers pass a USB serial adapter that holds them until 62 bytes wait or L ms\n"
+    "have passed since the first of them arrived.\n";
 
 int Main(int argc, char** argv) {
   const auto options = ParseOptions(std::vector<std::string_view>(argv + 1, argv + argc));
@@ -301,12 +356,16 @@ int Main(int argc, char** argv) {
   }
   std::cout << updater.SlavePath() << std::endl;
 
-  Tap tap(updater.Master(), device.Get(), signalFd.Get());
+  std::optional<UsbAdapter> adapter;
+  if (options->latencyMs != 0) {
+    adapter.emplace(std::uint64_t{options->latencyMs} * kNsPerMs);
+  }
+  Tap tap(updater.Master(), device.Get(), signalFd.Get(), std::move(adapter));
   problem = tap.Run();
   unlink(options->link.c_str());
 
   std::FILE* log = std::fopen(options->log.c_str(), "w");
-  bool logged = log != nullptr && tap.WriteLog(log);
+  bool logged = log != nullptr && tap.WriteLog(log, options->latencyMs);
   logged = log != nullptr && std::fclose(log) == 0 && logged;
   if (!logged) {
     std::cerr << "fwu_line_tap: cannot write the log '" << options->log << "'\n";

@@ -11,16 +11,23 @@
 #   - the updater's processor time over the update, and its share of the wall time;
 #   - the core's instruction count for a whole update in memory (callgrind), which does not depend on the
 #     machine's load.
-# Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port), and fwupdate.exe under Wine when
-# the Windows program and the end-to-end driver are there.
+# A second table, when fwupdate-cli is built, has the command line updating one controller and then eight at
+# once, each behind its own line (bench/cli-table.sh).
+# Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port) on the plain line; the same behind a
+# USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; and fwupdate.exe under
+# Wine when the Windows program and the end-to-end driver are there.
 #
 # Between the updater and fwsim sits fwu_line_tap: a pseudo-terminal has no baud rate, so the tap carries the
-# updater's bytes on at 38400 baud as a UART would, and times every chunk in both directions.
+# updater's bytes on at 38400 baud as a UART would, and times every chunk in both directions. For the adapter
+# rows it also holds the controller's answers as the adapter would: until 62 bytes wait or the latency timer has
+# run out since the first of them arrived.
 #
-#   bench/run-bench.sh                 build (release preset; mingw-x86_64 for the Wine row), run, print
-#   bench/run-bench.sh --no-build      use what is built
-#   bench/run-bench.sh --native-only   leave out the Wine row
-#   bench/run-bench.sh --wine-only     leave out the native row
+#   bench/run-bench.sh                  build (release preset; mingw-x86_64 for the Wine row), run, print
+#   bench/run-bench.sh --no-build       use what is built
+#   bench/run-bench.sh --native-only    leave out the Wine row
+#   bench/run-bench.sh --wine-only      only the Wine row
+#   bench/run-bench.sh --no-adapters    leave out the two adapter rows
+#   bench/run-bench.sh --cli-only       only the command line's table (one port, then eight at once)
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -37,13 +44,18 @@ readonly SECOND_IMAGE=$REPO/update/images/second.bin
 readonly UPDATE_LIMIT_S=400
 
 build=1
+want_core=1
 want_native=1
+want_adapters=1
 want_wine=1
+want_cli=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native= ;;
+  --wine-only) want_native='' want_adapters='' ;;
+  --no-adapters) want_adapters= ;;
+  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -63,9 +75,10 @@ die() {
 
 SIM_PID=
 TAP_PID=
+LINE_PIDS=()
 # shellcheck disable=SC2317 # called by the EXIT trap
 cleanup() {
-  for pid in $TAP_PID $SIM_PID; do
+  for pid in $TAP_PID $SIM_PID "${LINE_PIDS[@]}"; do
     kill -TERM "$pid" 2>/dev/null || true
   done
 }
@@ -89,6 +102,10 @@ for program in sim/fwsim bench/fwu_line_tap bench/fwu_bench_update bench/fwu_ben
   [ -x "$BUILD/$program" ] || die "no $BUILD/$program (build it: cmake --workflow --preset release)"
 done
 command -v valgrind >/dev/null || die "valgrind is missing (scripts/install-deps.sh installs it)"
+if [ ! -x "$BUILD/cli/fwupdate-cli" ]; then
+  [ -n "$want_core$want_native$want_adapters$want_wine" ] || die "no $BUILD/cli/fwupdate-cli (build the release preset)"
+  want_cli=
+fi
 
 rm -rf "$OUT"
 mkdir -p "$OUT"
@@ -110,9 +127,10 @@ wait_for_link() {
   done
 }
 
-# Starts the paced controller and the tap in <dir>; the updater opens <port>.
+# Starts the paced controller and the tap in <dir>; the updater opens <port>. With <latency ms>, the controller's
+# answers pass a USB adapter with that latency timer.
 start_line() {
-  local dir=$1 port=$2
+  local dir=$1 port=$2 latency=${3:-}
   mkdir -p "$dir"
   "$BUILD/sim/fwsim" --pace --program-kind 10 --log "$dir/sim.log" --link "$dir/controller" \
     --expect-main "$MAIN_IMAGE" --expect-second "$SECOND_IMAGE" --exit-after-update \
@@ -120,7 +138,7 @@ start_line() {
   SIM_PID=$!
   wait_for_link "$dir/controller" "$dir/sim.out" "$SIM_PID" || die "fwsim did not start: $(cat "$dir/sim.err")"
   "$BUILD/bench/fwu_line_tap" --device "$dir/controller" --link "$port" --log "$dir/tap.log" \
-    >"$dir/tap.out" 2>"$dir/tap.err" &
+    ${latency:+--latency-ms "$latency"} >"$dir/tap.out" 2>"$dir/tap.err" &
   TAP_PID=$!
   wait_for_link "$port" "$dir/tap.out" "$TAP_PID" || die "the line tap did not start: $(cat "$dir/tap.err")"
 }
@@ -159,25 +177,39 @@ core_cost() {
   echo "seam_instructions=$seams" >>"$figures"
 }
 
+# native_row <name> [latency ms]: one update by fwu_bench_update, its logs in $OUT/<name>.
 native_row() {
-  say "Native update: fwu_bench_update on the POSIX port (about 85 s)"
-  local dir=$OUT/native
-  start_line "$dir" "$dir/port"
+  local name=$1 latency=${2:-}
+  say "Native update${latency:+ behind an adapter with a $latency ms latency timer}: fwu_bench_update on the POSIX" \
+    "port (about $((latency > 1 ? 105 : 85)) s)"
+  local dir=$OUT/$name
+  start_line "$dir" "$dir/port" "$latency"
   local status=0
   timeout "$UPDATE_LIMIT_S" "$BUILD/bench/fwu_bench_update" --port "$dir/port" --figures "$dir/cpu.txt" \
     >"$dir/app.out" 2>&1 || status=$?
   stop_line $((status == 0 ? 30 : 0))
-  [ "$status" -eq 0 ] || say "the native update did not finish (exit $status): $(tail -n 3 "$dir/app.out")"
+  [ "$status" -eq 0 ] || say "the $name update did not finish (exit $status): $(tail -n 3 "$dir/app.out")"
 }
 
 # shellcheck source=bench/wine-row.sh
 . "$REPO/bench/wine-row.sh"
+# shellcheck source=bench/cli-table.sh
+. "$REPO/bench/cli-table.sh"
 
-core_cost
 rows=()
+if [ -n "$want_core" ]; then
+  core_cost
+  rows+=(--core "$OUT/core.txt")
+fi
 if [ -n "$want_native" ]; then
-  native_row
+  native_row native
   rows+=(--native "$OUT/native")
+fi
+if [ -n "$want_adapters" ]; then
+  for latency in 16 1; do
+    native_row "adapter-$latency" "$latency"
+    rows+=(--adapter "$latency" "$OUT/adapter-$latency")
+  done
 fi
 if [ -n "$want_wine" ]; then
   if wine_ready; then
@@ -186,10 +218,24 @@ if [ -n "$want_wine" ]; then
     say "No Wine row: the end-to-end driver (tests/e2e) is not in this tree yet"
   fi
 fi
+cat /proc/loadavg >"$OUT/load-rows"
+[ -z "$want_cli" ] || cli_table
 cat /proc/loadavg >"$OUT/load-after"
 
-echo
+# Exit status: the worse of the two tables' (2 before 1 before 0).
 status=0
-python3 "$REPO/bench/analyze.py" "${rows[@]}" --core "$OUT/core.txt" --load "$OUT/load-before" "$OUT/load-after" |
-  tee "$OUT/table.txt" || status=${PIPESTATUS[0]}
+worst() {
+  [ "$1" -eq 0 ] || { [ "$status" -ne 2 ] && status=$1; }
+}
+if [ ${#rows[@]} -gt 0 ]; then
+  echo
+  python3 "$REPO/bench/analyze.py" "${rows[@]}" --load "$OUT/load-before" "$OUT/load-rows" | tee "$OUT/table.txt"
+  worst "${PIPESTATUS[0]}"
+fi
+if [ -n "$want_cli" ]; then
+  echo
+  python3 "$REPO/bench/analyze.py" --cli "$OUT/cli" --load "$OUT/load-rows" "$OUT/load-after" |
+    tee "$OUT/cli-table.txt"
+  worst "${PIPESTATUS[0]}"
+fi
 exit "$status"

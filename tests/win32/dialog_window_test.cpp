@@ -4,7 +4,9 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <uxtheme.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -50,25 +52,136 @@ TEST_F(DialogWindowTest, TextsEndAtTheirFirstNul) {
   EXPECT_EQ(dialog.Title(), "UPDATE  A  B");
 }
 
-TEST_F(DialogWindowTest, ProgressBarTakesRangeStepAndPosition) {
-  for (const std::uint16_t maximum : {std::uint16_t{2048}, std::uint16_t{2304}, std::uint16_t{65535}}) {
-    SCOPED_TRACE(maximum);
-    window.ProgressSetRange(maximum);
-    window.ProgressSetStep(1);
-    window.ProgressSetPos(0);
-    EXPECT_EQ(Bar(PBM_GETRANGE, TRUE), 0) << "minimum";
-    EXPECT_EQ(Bar(PBM_GETRANGE, FALSE), maximum) << "maximum, from the high word";
-    EXPECT_EQ(Bar(PBM_GETPOS), 0);
-    window.ProgressStepIt();
-    window.ProgressStepIt();
-    EXPECT_EQ(Bar(PBM_GETPOS), 2);
-    window.ProgressSetPos(maximum);
-    EXPECT_EQ(Bar(PBM_GETPOS), maximum);
+// What the operator sees of a bar: its pixels as the control paints them, taken into a bitmap of its size.
+class Camera {
+ public:
+  explicit Camera(HWND control) : control_(control) {
+    RECT client{};
+    GetClientRect(control, &client);
+    pixels_ = static_cast<std::size_t>(client.right) * static_cast<std::size_t>(client.bottom);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    bitmap_ = CreateDIBSection(memory_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    previous_ = SelectObject(memory_, bitmap_);
   }
-  window.ProgressSetStep(5);
-  window.ProgressSetPos(10);
-  window.ProgressStepIt();
-  EXPECT_EQ(Bar(PBM_GETPOS), 15);
+  Camera(const Camera&) = delete;
+  Camera& operator=(const Camera&) = delete;
+  ~Camera() {
+    SelectObject(memory_, previous_);
+    DeleteObject(bitmap_);
+    DeleteDC(memory_);
+  }
+
+  [[nodiscard]] std::vector<std::uint32_t> Take() const {
+    SendMessageA(control_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory_), PRF_CLIENT);
+    GdiFlush();
+    const auto* first = static_cast<const std::uint32_t*>(bits_);
+    return first == nullptr ? std::vector<std::uint32_t>() : std::vector<std::uint32_t>(first, first + pixels_);
+  }
+
+ private:
+  HWND control_;
+  HDC memory_ = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
+  void* bits_ = nullptr;
+  std::size_t pixels_ = 0;
+};
+
+// A hidden bar of the same class, style and size in the same place, given every call as the plain message: what
+// the dialog's bar must look like.
+class ReferenceBar {
+ public:
+  explicit ReferenceBar(HWND dialog) {
+    const HWND bar = GetDlgItem(dialog, kIdProgressBar);
+    RECT place{};
+    GetWindowRect(bar, &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    const auto style = static_cast<DWORD>(GetWindowLongA(bar, GWL_STYLE)) & ~DWORD{WS_VISIBLE};
+    window_ = CreateWindowExA(static_cast<DWORD>(GetWindowLongA(bar, GWL_EXSTYLE)), PROGRESS_CLASSA, "", style,
+                              place.left, place.top, place.right - place.left, place.bottom - place.top, dialog,
+                              nullptr, GetModuleHandleA(nullptr), nullptr);
+  }
+  ReferenceBar(const ReferenceBar&) = delete;
+  ReferenceBar& operator=(const ReferenceBar&) = delete;
+  ~ReferenceBar() { DestroyWindow(window_); }
+
+  [[nodiscard]] HWND Window() const { return window_; }
+  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam = 0) const {
+    return SendMessageA(window_, message, wParam, lParam);
+  }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+// The window moves the control only when its fill would change: after every call the bar must look exactly like a
+// bar moved on every call, with visual styles and without, and hold exactly the ends of its range, while the
+// control moves no more than once per pixel of fill.
+TEST_F(DialogWindowTest, BarLooksAsIfMovedOnEveryCallButMovesOncePerPixel) {
+  const ReferenceBar reference(dialog.Window());
+  ASSERT_NE(reference.Window(), nullptr);
+  const HWND bar = GetDlgItem(dialog.Window(), kIdProgressBar);
+  RECT client{};
+  GetClientRect(bar, &client);
+  struct Case {
+    const char* what;
+    bool styled;  // the visual styles the manifest asks for, or the classic bar
+    std::uint16_t maximum;
+    int step;
+    int steps;
+    bool endsFull;  // the last step reaches the maximum
+  };
+  const Case cases[] = {
+      {"program kind 0x10: both images", true, 2304, 1, 2304, true},
+      {"fewer positions than pixels, stepping past the end", true, 7, 3, 5, false},
+      {"the widest range, in odd steps", true, 65535, 163, 400, false},
+      {"program kind 0x20 without visual styles", false, 2048, 1, 2048, true},
+  };
+  const Camera seen(bar);
+  const Camera expected(reference.Window());
+  const auto same = [&seen, &expected](const std::string& when) {
+    const std::vector<std::uint32_t> shown = seen.Take();
+    if (!shown.empty() && shown == expected.Take()) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the bar looks different " << when;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const HWND each : {bar, reference.Window()}) {
+      // A blank class list finds no visual style: the bar turns classic.
+      SetWindowTheme(each, c.styled ? nullptr : L" ", c.styled ? nullptr : L" ");
+    }
+    ASSERT_EQ(GetWindowTheme(bar) != nullptr, c.styled);
+    window.ProgressSetRange(c.maximum);
+    reference.Send(PBM_SETRANGE, 0, MAKELPARAM(0, c.maximum));
+    window.ProgressSetStep(c.step);
+    reference.Send(PBM_SETSTEP, static_cast<WPARAM>(c.step));
+    window.ProgressSetPos(0);
+    reference.Send(PBM_SETPOS, 0);
+    EXPECT_EQ(Bar(PBM_GETRANGE, TRUE), 0) << "minimum";
+    EXPECT_EQ(Bar(PBM_GETRANGE, FALSE), c.maximum) << "maximum, from the high word";
+    EXPECT_EQ(Bar(PBM_GETPOS), 0);
+    ASSERT_TRUE(same("at the start"));
+    int moves = 0;
+    for (int step = 1; step <= c.steps; ++step) {
+      const LRESULT before = Bar(PBM_GETPOS);
+      window.ProgressStepIt();
+      reference.Send(PBM_STEPIT, 0);
+      moves += Bar(PBM_GETPOS) != before ? 1 : 0;
+      ASSERT_TRUE(same("after step " + std::to_string(step)));
+    }
+    EXPECT_LE(moves, client.right + 1) << "once per pixel of fill at most, and once more for the end";
+    EXPECT_TRUE(!c.endsFull || Bar(PBM_GETPOS) == c.maximum) << "a bar that has reached its end holds it exactly";
+    window.ProgressSetPos(c.maximum / 3);
+    reference.Send(PBM_SETPOS, c.maximum / 3U);
+    ASSERT_TRUE(same("set to a third"));
+    window.ProgressSetPos(c.maximum);
+    reference.Send(PBM_SETPOS, c.maximum);
+    ASSERT_TRUE(same("set to the end"));
+    EXPECT_EQ(Bar(PBM_GETPOS), c.maximum);
+  }
 }
 
 // Counts what reaches a window of its own class.
