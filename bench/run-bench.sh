@@ -53,7 +53,7 @@ for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' ;;
+  --wine-only) want_native='' want_adapters='' want_cli='' ;;
   --no-adapters) want_adapters= ;;
   --cli-only) want_core='' want_native='' want_adapters='' want_wine='' ;;
   -h | --help)
