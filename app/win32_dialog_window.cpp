@@ -45,9 +45,9 @@ void Win32DialogWindow::ShowMessage(const std::string& text, const std::string& 
 // same, so an unchanged text is not set again.
 void Win32DialogWindow::SetControlText(int controlId, const std::string& text) {
   const HWND control = Control(controlId);
-  const char* shown = text.c_str();  // ends at the first NUL, as the control would keep it
-  if (WindowText(control) != shown) {
-    SetWindowTextA(control, shown);
+  const char* wanted = text.c_str();  // ends at the first NUL, as the control would keep it
+  if (WindowText(control) != wanted) {
+    SetWindowTextA(control, wanted);
   }
 }
 

@@ -583,10 +583,10 @@ def cli_run(directory):
             summary = json.load(file)
     except (OSError, ValueError) as error:
         summary = {"ports": [], "error": str(error)}
-    records = {record.get("port"): record for record in summary.get("ports", [])}
+    records = {os.path.abspath(record.get("port", "")): record for record in summary.get("ports", [])}
     ports = []
     for index, port_dir in enumerate(port_dirs(directory), 1):
-        record = records.get(os.path.join(port_dir, "port"), {})
+        record = records.get(os.path.abspath(os.path.join(port_dir, "port")), {})
         verdict = memory_verdict(port_dir)
         port = {"name": f"port {index}", "record": record, "verdict": verdict}
         port["ok"] = record.get("outcome") == "finished" and verdict == "memory: main equal, second equal"

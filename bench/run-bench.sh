@@ -53,7 +53,7 @@ for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' ;;
+  --wine-only) want_native='' want_adapters='' want_cli='' ;;
   --no-adapters) want_adapters= ;;
   --cli-only) want_core='' want_native='' want_adapters='' want_wine='' ;;
   -h | --help)
@@ -225,17 +225,22 @@ cat /proc/loadavg >"$OUT/load-after"
 # Exit status: the worse of the two tables' (2 before 1 before 0).
 status=0
 worst() {
-  [ "$1" -eq 0 ] || { [ "$status" -ne 2 ] && status=$1; }
+  if [ "$1" -ne 0 ] && [ "$status" -ne 2 ]; then
+    status=$1
+  fi
 }
 if [ ${#rows[@]} -gt 0 ]; then
   echo
-  python3 "$REPO/bench/analyze.py" "${rows[@]}" --load "$OUT/load-before" "$OUT/load-rows" | tee "$OUT/table.txt"
-  worst "${PIPESTATUS[0]}"
+  table=0
+  python3 "$REPO/bench/analyze.py" "${rows[@]}" --load "$OUT/load-before" "$OUT/load-rows" |
+    tee "$OUT/table.txt" || table=${PIPESTATUS[0]}
+  worst "$table"
 fi
 if [ -n "$want_cli" ]; then
   echo
+  table=0
   python3 "$REPO/bench/analyze.py" --cli "$OUT/cli" --load "$OUT/load-rows" "$OUT/load-after" |
-    tee "$OUT/cli-table.txt"
-  worst "${PIPESTATUS[0]}"
+    tee "$OUT/cli-table.txt" || table=${PIPESTATUS[0]}
+  worst "$table"
 fi
 exit "$status"
