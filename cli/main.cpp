@@ -22,9 +22,11 @@ Exit status:
 With several ports, the first failing port's status, in the order given.)";
 
 void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
-  auto* main = command.add_option("--main", files.main, "main image file (524,288 bytes) instead of the carried one");
+  auto* main = command.add_option("--main", files.main, "main image file (524,288 bytes) instead of the carried one")
+                   ->type_name("FILE");
   auto* second =
-      command.add_option("--second", files.second, "second image file (65,536 bytes) instead of the carried one");
+      command.add_option("--second", files.second, "second image file (65,536 bytes) instead of the carried one")
+          ->type_name("FILE");
   main->needs(second);
   second->needs(main);
 }
@@ -47,10 +49,13 @@ int Main(int argc, char** argv) {
       app.add_subcommand("update", "write the firmware into the controller on each port, all at once");
   updateCommand->add_option("PORT", update.ports, "serial port(s): /dev/ttyUSB0, COM3, ...")->required();
   AddImageFiles(*updateCommand, update.images);
-  updateCommand->add_option("--json", update.json, "write a summary as JSON to FILE ('-' for standard output)");
-  updateCommand->add_option("--trace", update.trace,
-                            "record every byte on the line to FILE (several ports: one file each, the port's name "
-                            "added before the extension)");
+  updateCommand->add_option("--json", update.json, "write a summary as JSON to FILE ('-' for standard output)")
+      ->type_name("FILE");
+  updateCommand
+      ->add_option("--trace", update.trace,
+                   "record every byte on the line to FILE (several ports: one file each, the port's name "
+                   "added before the extension)")
+      ->type_name("FILE");
   updateCommand->footer(kExitStatuses);
 
   fwu::cli::ImageFiles infoImages;

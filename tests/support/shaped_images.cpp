@@ -26,7 +26,7 @@ ShapedImages SmallShapedImages() {
   }
   main.Byte(4 * kBlock - 1, 0x00);  // block 3: only its last byte
   main.U32le(kModelNamePointer, kMainBase + kModelNameAt).U32le(kVersionPointer, kMainBase + kVersionAt);
-  main.Text(kModelNameAt, "SHAPED-1").Text(kVersionAt, "2.34");  // block 16
+  main.Text(kModelNameAt, "SHAPED-1").Text(kVersionAt, "2.34");  // block 17; the pointers sit in block 16
   main.Byte(20 * kBlock - 1, kStx);                              // block 19, the image's last
 
   ImageBuilder second(std::size_t{3} * kBlock);

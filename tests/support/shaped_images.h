@@ -9,7 +9,7 @@ namespace fwu::test {
 // loop to work (DLE, STX and ETX bytes to escape, a block whose only data is its last byte, the text pointers and
 // texts the version read looks for). The update treats everything past an image's end as erased.
 struct ShapedImages {
-  std::vector<std::uint8_t> main;    // 4 non-blank blocks of 20
+  std::vector<std::uint8_t> main;    // 5 non-blank blocks of 20: 0, 3, 16, 17, 19
   std::vector<std::uint8_t> second;  // 2 non-blank blocks of 3
 };
 
