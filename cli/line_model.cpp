@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <array>
 
+#include "protocol/control_chars.h"
+#include "update/update_commands.h"
+
 namespace fwu::cli {
 
 namespace {
 
-constexpr double kByteSeconds = 10.0 / 38400.0;  // start bit, 8 data bits, stop bit
-constexpr double kWritePause = 0.010;            // before every write of the updater
-constexpr double kExchangePause = 0.050;         // after the updater's EOT of a command
-constexpr double kCommitPause = 1.000;           // after 08 00 has been answered and closed
+constexpr double kByteSeconds = 10.0 / 38400.0;                 // start bit, 8 data bits, stop bit
+constexpr double kWritePause = 0.010;                           // before every write of the updater
+constexpr double kExchangePause = 0.050;                        // after the updater's EOT of a command
+constexpr double kCommitPause = kSecondCommitPauseMs / 1000.0;  // after 08 00 has been answered and closed
 
-constexpr std::uint8_t kDle = 0x10;
 // DLE STX, control byte, DLE ETX and the two CRC bytes around a payload.
 constexpr std::size_t kFrameOverhead = 7;
 // The identification message leaves in three writes (STX; the code; ETX and the block check), and the boot
@@ -20,10 +22,6 @@ constexpr std::size_t kFrameOverhead = 7;
 constexpr std::array<std::size_t, 3> kIdWrites{1, 6, 2};
 constexpr std::size_t kBootReplyWire = 3 + 4;
 
-constexpr std::size_t kBlockSize = 256;
-constexpr std::uint32_t kSecondBlocks = 256;
-constexpr std::uint32_t kMainBlocks = 2048;
-constexpr std::uint32_t kSecondAddress = 0x30000;
 // An answer's header: the command byte and the device status.
 constexpr std::size_t kAnswerHeader = 3;
 
@@ -102,36 +100,11 @@ std::vector<std::uint8_t> Answer(std::uint8_t command, std::size_t dataLength, s
   return answer;
 }
 
-std::array<std::uint8_t, kBlockSize + 10> BlockPayload(std::span<const std::uint8_t> image, std::uint8_t qualifier,
-                                                       std::uint32_t address, std::uint32_t block) {
-  std::array<std::uint8_t, kBlockSize + 10> payload{0x03,
-                                                    qualifier,
-                                                    static_cast<std::uint8_t>(address >> 24U),
-                                                    static_cast<std::uint8_t>(address >> 16U),
-                                                    static_cast<std::uint8_t>(address >> 8U),
-                                                    static_cast<std::uint8_t>(address),
-                                                    0x00,
-                                                    0x00,
-                                                    0x01,
-                                                    0x00};
-  const std::size_t start = std::size_t{block} * kBlockSize;
-  std::fill(payload.begin() + 10, payload.end(), std::uint8_t{0xFF});
-  if (start < image.size()) {
-    const auto data = image.subspan(start, std::min(kBlockSize, image.size() - start));
-    std::ranges::copy(data, payload.begin() + 10);
-  }
-  return payload;
-}
-
 }  // namespace
 
 bool IsSentBlock(std::span<const std::uint8_t> image, std::uint32_t block) {
-  const std::size_t start = std::size_t{block} * kBlockSize;
-  if (start >= image.size()) {
-    return false;
-  }
-  const auto data = image.subspan(start, std::min(kBlockSize, image.size() - start));
-  return std::ranges::any_of(data, [](std::uint8_t b) { return b != 0xFF; });
+  BlockPayload payload{};
+  return FillBlockWrite(payload, image, kMainQualifier, 0, block);
 }
 
 LineModel::LineModel(const FirmwareImages& images, std::uint8_t programKind, std::size_t versionLength) {
@@ -140,16 +113,16 @@ LineModel::LineModel(const FirmwareImages& images, std::uint8_t programKind, std
   line.BootEntry();
   line.BootEntry();
   line.Command(std::array<std::uint8_t, 2>{0xF0, 0x10}, Answer(0xF0, versionLength, '1'));
-  line.Command(std::array<std::uint8_t, 2>{0x0A, 0x00}, Answer(0x0A, 1, programKind));
+  line.Command(kProgramKindQuery, Answer(kProgramKindQuery[0], 1, programKind));
 
   sentBefore_.push_back(0);
   const auto region = [&](std::span<const std::uint8_t> image, std::uint8_t qualifier, std::uint32_t first,
                           std::uint32_t blocks) {
+    BlockPayload payload{};
     for (std::uint32_t k = 0; k < blocks; ++k) {
-      const bool sent = IsSentBlock(image, k);
+      const bool sent = FillBlockWrite(payload, image, qualifier, first, k);
       if (sent) {
-        line.Command(BlockPayload(image, qualifier, first + k * static_cast<std::uint32_t>(kBlockSize), k),
-                     shortAnswer);
+        line.Command(payload, shortAnswer);
       }
       sentBefore_.push_back(sentBefore_.back() + (sent ? 1U : 0U));
       doneAt_.push_back(line.Now());
@@ -158,19 +131,19 @@ LineModel::LineModel(const FirmwareImages& images, std::uint8_t programKind, std
 
   // The bar starts after 03 20 for both images, right after the query for the main image alone.
   if (programKind == kKindTwoImages) {
-    line.Command(std::array<std::uint8_t, 2>{0x03, 0x20}, shortAnswer);
+    line.Command(kPrepareSecond, shortAnswer);
     doneAt_.push_back(line.Now());
-    region(images.second, 0x10, kSecondAddress, kSecondBlocks);
-    line.Command(std::array<std::uint8_t, 6>{0x07, 0x10, 0x00, 0x03, 0x00, 0x00}, shortAnswer);
-    line.Command(std::array<std::uint8_t, 6>{0x08, 0x00, 0x00, 0x03, 0x00, 0x00}, shortAnswer);
+    region(images.second, kSecondQualifier, kSecondAddress, kSecondBlocks);
+    line.Command(kSecondWritten, shortAnswer);
+    line.Command(kSecondCommit, shortAnswer);
     line.CommitPause();
   } else {
     doneAt_.push_back(line.Now());
   }
-  line.Command(std::array<std::uint8_t, 2>{0x02, 0x00}, shortAnswer);
-  region(images.main, 0x00, 0, kMainBlocks);
-  line.Command(std::array<std::uint8_t, 2>{0x05, 0x00}, shortAnswer);
-  line.Command(std::array<std::uint8_t, 3>{0x07, 0x00, 0x00}, shortAnswer);
+  line.Command(kPrepareMain, shortAnswer);
+  region(images.main, kMainQualifier, 0, kMainBlocks);
+  line.Command(kMainWritten, shortAnswer);
+  line.Command(kUpdateDone, shortAnswer);
   total_ = line.Now();
   bytesIn_ = line.BytesIn();
   bytesOut_ = line.BytesOut();

@@ -4,12 +4,9 @@
 #include <vector>
 
 #include "update/images.h"
+#include "update/update_commands.h"
 
 namespace fwu::cli {
-
-// The program kinds the controller reports to 0A 00: both images, or the main image only.
-inline constexpr std::uint8_t kKindTwoImages = 0x10;
-inline constexpr std::uint8_t kKindMainOnly = 0x20;
 
 // How long an update takes at the least on a 38400-baud line: every byte in both directions at 10 bits, every
 // write of the updater 10 ms after what it waited for, 50 ms after its EOT of a command, 1000 ms after the

@@ -5,17 +5,14 @@
 #include "cli/hex_text.h"
 #include "protocol/control_chars.h"
 #include "protocol/frame.h"
+#include "update/update_commands.h"
 
 namespace fwu::cli {
 
 namespace {
 
-// Block writes: 03, the qualifier, the write address (big-endian), the length, the data.
-constexpr std::uint8_t kBlockWrite = 0x03;
-constexpr std::uint8_t kMainImage = 0x00;
-constexpr std::uint8_t kSecondImage = 0x10;
-constexpr std::size_t kAddressOffset = 2;
-constexpr std::size_t kAddressEnd = 6;
+// A block write's address: big-endian, up to where its length begins.
+constexpr std::size_t kAddressEnd = kBlockLengthOffset;
 // An answer's device status: payload bytes 1 and 2, big-endian.
 constexpr std::size_t kStatusEnd = 3;
 
@@ -132,7 +129,7 @@ std::optional<CommandFields> CommandOf(const WireEvent& event) {
   CommandFields fields{event.body[0], event.body[1], std::nullopt};
   if (fields.command == kBlockWrite && event.body.size() >= kAddressEnd) {
     std::uint32_t address = 0;
-    for (std::size_t i = kAddressOffset; i < kAddressEnd; ++i) {
+    for (std::size_t i = kBlockAddressOffset; i < kAddressEnd; ++i) {
       address = (address << 8U) | event.body[i];
     }
     fields.address = address;
@@ -145,10 +142,10 @@ std::string DescribeCommand(const CommandFields& command) {
   if (command.command == kBlockWrite && command.address) {
     // The second image's blocks lie at 0x30000 to 0x3FF00, the main image's at 0x00000 to 0x7FF00.
     const std::string address = "address 0x" + HexValue(*command.address, 5);
-    if (command.qualifier == kSecondImage) {
+    if (command.qualifier == kSecondQualifier) {
       return "block write, second image, " + address;
     }
-    if (command.qualifier == kMainImage) {
+    if (command.qualifier == kMainQualifier) {
       return "block write, main image, " + address;
     }
     return "block write, " + address + " (" + code + ")";

@@ -5,34 +5,16 @@
 
 #include "protocol/boot_entry.h"
 #include "protocol/command_call.h"
+#include "update/update_commands.h"
 #include "update/versions.h"
 
 namespace fwu {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 256;
-// Erased controller memory; a block of nothing else is not sent.
-constexpr std::uint8_t kErased = 0xFF;
-
-// Command and qualifier bytes of the boot loader's command set.
-constexpr std::uint8_t kBlockWrite = 0x03;
-constexpr std::uint8_t kMainQualifier = 0x00;
-constexpr std::uint8_t kSecondQualifier = 0x10;
-constexpr std::array<std::uint8_t, 2> kProgramKindQuery{0x0A, 0x00};
-constexpr std::array<std::uint8_t, 2> kPrepareSecond{0x03, 0x20};
-constexpr std::array<std::uint8_t, 2> kPrepareMain{0x02, 0x00};
-constexpr std::array<std::uint8_t, 2> kMainWritten{0x05, 0x00};
-constexpr std::array<std::uint8_t, 3> kUpdateDone{0x07, 0x00, 0x00};
-// 07 10 and 08 00 name the start of the second image's region, 0x30000, big-endian.
-constexpr std::array<std::uint8_t, 6> kSecondWritten{0x07, 0x10, 0x00, 0x03, 0x00, 0x00};
-constexpr std::array<std::uint8_t, 6> kSecondCommit{0x08, 0x00, 0x00, 0x03, 0x00, 0x00};
-
 // The program-kind answer: header (device status in bytes 1-2), then the kind, and nothing more.
 constexpr std::int16_t kProgramKindAnswerLength = 4;
 constexpr std::size_t kProgramKindByte = 3;
-constexpr std::uint8_t kKindTwoImages = 0x10;  // second image, then main image
-constexpr std::uint8_t kKindMainOnly = 0x20;
 
 struct Region {
   std::span<const std::uint8_t> image;
@@ -40,18 +22,6 @@ struct Region {
   std::uint32_t firstAddress;
   std::uint32_t blocks;
 };
-constexpr std::uint32_t kSecondAddress = 0x30000;
-constexpr std::uint32_t kSecondBlocks = 256;
-constexpr std::uint32_t kMainBlocks = 2048;
-
-// After 08 00 the boot loader is left alone for a second before the main image's phase begins.
-constexpr std::uint32_t kSecondCommitPauseMs = 1000;
-
-// Block-write payload: 03, qualifier, address (big-endian), length 00 00 01 00, the block.
-constexpr std::size_t kAddressOffset = 2;
-constexpr std::size_t kLengthOffset = 6;
-constexpr std::size_t kDataOffset = 10;
-constexpr std::size_t kBlockPayloadSize = kDataOffset + kBlockSize;
 
 // Response capacities count the control byte and the ETX besides the payload. A block write's answer is short.
 constexpr std::int16_t kCommandAnswerCapacity = 280;
@@ -61,13 +31,6 @@ constexpr char kProgramUnknown[] = "Program unknown";
 constexpr char kFinished[] = "Finished";
 // Smaller than the version read's: the reply is read and dropped, and its store is bounded by this buffer.
 constexpr std::size_t kBootReplySize = 64;
-
-void PutU32be(std::span<std::uint8_t> at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value >> 24U);
-  at[1] = static_cast<std::uint8_t>(value >> 16U);
-  at[2] = static_cast<std::uint8_t>(value >> 8U);
-  at[3] = static_cast<std::uint8_t>(value);
-}
 
 // The buffers of one run, owned by it; nothing is allocated per block.
 class UpdateRun {
@@ -142,7 +105,7 @@ class UpdateRun {
 
   bool WriteRegion(const Region& region) {
     for (std::uint32_t k = 0; k < region.blocks; ++k) {
-      if (TakeBlock(region.image, k) && !WriteBlock(region, k)) {
+      if (TakeBlock(region, k) && !WriteBlock()) {
         // The failure has been shown; the bar stays where it is.
         return false;
       }
@@ -156,26 +119,13 @@ class UpdateRun {
     return true;
   }
 
-  // Copies block k into the payload; true when it holds anything but erased bytes. Bytes beyond the end of an
-  // image count as erased, so an image shorter than its region is never read past its end.
-  bool TakeBlock(std::span<const std::uint8_t> image, std::uint32_t k) {
-    const std::size_t start = std::size_t{k} * kBlockSize;
-    const auto data = std::span(blockPayload_).subspan(kDataOffset);
-    const auto source = start < image.size() ? image.subspan(start, std::min(kBlockSize, image.size() - start))
-                                             : std::span<const std::uint8_t>();
-    const auto copied = std::copy(source.begin(), source.end(), data.begin());
-    std::fill(copied, data.end(), kErased);
-    return std::any_of(data.begin(), data.end(), [](std::uint8_t b) { return b != kErased; });
+  bool TakeBlock(const Region& region, std::uint32_t k) {
+    return FillBlockWrite(blockPayload_, region.image, region.qualifier, region.firstAddress, k);
   }
 
-  bool WriteBlock(const Region& region, std::uint32_t k) {
+  bool WriteBlock() {
     // Drops whatever the controller sent out of turn before the block goes out.
     link_.port.Purge();
-    blockPayload_[0] = kBlockWrite;
-    blockPayload_[1] = region.qualifier;
-    PutU32be(std::span(blockPayload_).subspan(kAddressOffset, 4),
-             region.firstAddress + k * static_cast<std::uint32_t>(kBlockSize));
-    PutU32be(std::span(blockPayload_).subspan(kLengthOffset, 4), static_cast<std::uint32_t>(kBlockSize));
     return CallCommand(link_, window_, blockPayload_, blockAnswer_, kBlockAnswerCapacity) >= 0;
   }
 
@@ -187,7 +137,7 @@ class UpdateRun {
   const FirmwareImages& images_;
   std::array<std::uint8_t, kBootReplySize> bootReply_{};
   std::array<std::uint8_t, kCommandAnswerCapacity - 2> answer_{};
-  std::array<std::uint8_t, kBlockPayloadSize> blockPayload_{};
+  BlockPayload blockPayload_{};
   std::array<std::uint8_t, kBlockAnswerCapacity - 2> blockAnswer_{};
 };
 
