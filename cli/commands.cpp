@@ -6,16 +6,16 @@
 #include <fstream>
 #include <memory>
 
-#include "cli/firmware_file.h"
 #include "cli/interrupt.h"
 #include "cli/line_model.h"
 #include "cli/platform.h"
 #include "cli/port_job.h"
-#include "cli/port_list.h"
 #include "cli/progress_line.h"
 #include "cli/screen.h"
-#include "cli/sha256.h"
 #include "cli/summary.h"
+#include "firmware_files/firmware_file.h"
+#include "firmware_files/sha256.h"
+#include "serial/port_list.h"
 
 namespace fwu::cli {
 

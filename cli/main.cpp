@@ -1,7 +1,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "cli/firmware_file.h"
+#include "firmware_files/firmware_file.h"
 
 #include "cli/commands.h"
 #include "cli/outcome.h"

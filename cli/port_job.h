@@ -11,10 +11,10 @@
 #include "cli/line_model.h"
 #include "cli/outcome.h"
 #include "cli/terminal_window.h"
-#include "cli/trace.h"
-#include "cli/watched_port.h"
 #include "serial/clock.h"
 #include "serial/serial_port.h"
+#include "trace/trace.h"
+#include "trace/watched_port.h"
 #include "ui/progress.h"
 #include "update/images.h"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/firmware_file.h"
+#include "firmware_files/firmware_file.h"
 #include "fuzz_line.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/trace.h"
-#include "cli/wire_decoder.h"
 #include "fuzz_line.h"
+#include "trace/trace.h"
+#include "trace/wire_decoder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <system_error>
 
-#include "cli/port_list.h"
+#include "serial/port_list.h"
 
 namespace fwu::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/port_list.h"
+#include "serial/port_list.h"
 
 namespace fwu::cli {
 namespace {

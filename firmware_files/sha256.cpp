@@ -1,4 +1,4 @@
-#include "cli/sha256.h"
+#include "firmware_files/sha256.h"
 
 namespace fwu::cli {
 

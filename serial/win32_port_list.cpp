@@ -1,4 +1,4 @@
-#include "cli/port_list.h"
+#include "serial/port_list.h"
 #include "serial/win32_enumerate.h"
 
 namespace fwu::cli {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/trace.h"
-#include "cli/wire_decoder.h"
 #include "support/wire.h"
+#include "trace/trace.h"
+#include "trace/wire_decoder.h"
 
 namespace fwu::cli {
 namespace {

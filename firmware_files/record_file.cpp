@@ -1,4 +1,4 @@
-#include "cli/record_file.h"
+#include "firmware_files/record_file.h"
 
 #include <algorithm>
 #include <utility>

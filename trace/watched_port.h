@@ -7,9 +7,9 @@
 #include <span>
 #include <string>
 
-#include "cli/trace.h"
-#include "cli/wire_decoder.h"
 #include "serial/serial_port.h"
+#include "trace/trace.h"
+#include "trace/wire_decoder.h"
 
 namespace fwu::cli {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/firmware_file.h"
+#include "firmware_files/firmware_file.h"
 
 namespace fwu::cli {
 

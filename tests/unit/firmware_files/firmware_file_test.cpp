@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/firmware_file.h"
+#include "firmware_files/firmware_file.h"
 #include "support/image_builder.h"
 #include "update/images.h"
 

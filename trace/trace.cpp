@@ -1,4 +1,4 @@
-#include "cli/trace.h"
+#include "trace/trace.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/hex_text.h"
+#include "protocol/hex_text.h"
 
 namespace fwu::cli {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <optional>
 
-#include "cli/record_file.h"
+#include "firmware_files/record_file.h"
 
 namespace fwu::cli {
 

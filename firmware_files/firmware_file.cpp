@@ -1,4 +1,4 @@
-#include "cli/firmware_file.h"
+#include "firmware_files/firmware_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <ostream>
 
-#include "cli/record_file.h"
+#include "firmware_files/record_file.h"
 #include "update/images.h"
 
 namespace fwu::cli {

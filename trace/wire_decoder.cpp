@@ -1,10 +1,10 @@
-#include "cli/wire_decoder.h"
+#include "trace/wire_decoder.h"
 
 #include <utility>
 
-#include "cli/hex_text.h"
 #include "protocol/control_chars.h"
 #include "protocol/frame.h"
+#include "protocol/hex_text.h"
 #include "update/update_commands.h"
 
 namespace fwu::cli {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/sha256.h"
+#include "firmware_files/sha256.h"
 
 namespace fwu::cli {
 namespace {

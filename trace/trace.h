@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/wire_decoder.h"
+#include "trace/wire_decoder.h"
 
 namespace fwu::cli {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "cli/sha256.h"
+#include "firmware_files/sha256.h"
 
 namespace fwu::cli {
 

@@ -3,7 +3,7 @@
 // records' addresses (a segment base times 16, or the upper 16 bits); 01 ends the file.
 #include <optional>
 
-#include "cli/record_file.h"
+#include "firmware_files/record_file.h"
 
 namespace fwu::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/hex_text.h"
+#include "protocol/hex_text.h"
 
 #include <array>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include <nettle/sha2.h>
 
-#include "cli/sha256.h"
+#include "firmware_files/sha256.h"
 
 namespace fwu::cli {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/watched_port.h"
 #include "support/recording_window.h"
 #include "support/scripted_port.h"
 #include "support/shaped_images.h"
 #include "support/sim_peer.h"
 #include "support/virtual_clock.h"
+#include "trace/watched_port.h"
 #include "update/update_sequence.h"
 
 namespace fwu::cli {

@@ -1,4 +1,4 @@
-#include "cli/watched_port.h"
+#include "trace/watched_port.h"
 
 #include <algorithm>
 #include <string_view>
