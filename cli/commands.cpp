@@ -29,13 +29,13 @@ void Print(std::FILE* out, const std::string& text) {
 class ImageSet {
  public:
   // False, with one message per fault on err, when a file cannot be used.
-  bool Load(const ImageFiles& files, std::FILE* err) {
-    if (!files.Given()) {
+  bool Load(const ImageFiles& given, std::FILE* err) {
+    if (!given.Given()) {
       images_ = CarriedImages();
       return true;
     }
-    LoadedImage main = LoadFirmwareFile(files.main, ImageKind::Main);
-    LoadedImage second = LoadFirmwareFile(files.second, ImageKind::Second);
+    files::LoadedImage main = files::LoadFirmwareFile(given.main, files::ImageKind::Main);
+    files::LoadedImage second = files::LoadFirmwareFile(given.second, files::ImageKind::Second);
     for (const auto* loaded : {&main, &second}) {
       for (const auto& error : loaded->errors) {
         Print(err, "fwupdate-cli: " + error + "\n");
@@ -79,14 +79,14 @@ std::string TracePath(const std::string& path, const std::string& port, bool sev
 // Opens every port's trace before any port is opened; false, with the reason on standard error, when one of
 // them cannot be created.
 bool OpenTraces(const std::vector<std::string>& ports, const std::string& path,
-                std::vector<std::unique_ptr<TraceSink>>& traces) {
+                std::vector<std::unique_ptr<wire::TraceSink>>& traces) {
   for (const auto& port : ports) {
     if (path.empty()) {
       traces.push_back(nullptr);
       continue;
     }
     std::string error;
-    traces.push_back(OpenTrace(TracePath(path, port, ports.size() > 1), &error));
+    traces.push_back(wire::OpenTrace(TracePath(path, port, ports.size() > 1), &error));
     if (traces.back() == nullptr) {
       Print(stderr, "fwupdate-cli: " + error + "\n");
       return false;
@@ -98,7 +98,7 @@ bool OpenTraces(const std::vector<std::string>& ports, const std::string& path,
 // Runs every port at once, each on its own thread, with one drawing thread for all of them. False when a trace
 // could not be written to the end.
 bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& images,
-              std::vector<std::unique_ptr<TraceSink>> traces, std::FILE* out, std::vector<PortReport>& reports) {
+              std::vector<std::unique_ptr<wire::TraceSink>> traces, std::FILE* out, std::vector<PortReport>& reports) {
   const LineModels models(images.Images(), images.CarriedVersion().size());
   std::vector<std::unique_ptr<PortJob>> jobs;
   std::vector<PortJob*> view;
@@ -146,7 +146,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
     }
   }
 
-  std::vector<std::unique_ptr<TraceSink>> traces;
+  std::vector<std::unique_ptr<wire::TraceSink>> traces;
   if (!OpenTraces(options.ports, options.trace, traces)) {
     return kExitInternal;
   }
@@ -214,7 +214,7 @@ int RunInfoCommand(const ImageFiles& files) {
       "model:          " + text(kModelNamePointer) + "\nversion:        " + text(kVersionPointer) + "\n";
   const LineModels models(pair, images.CarriedVersion().size());
   const auto blocks = [](std::span<const std::uint8_t> image) {
-    const std::string digest = Sha256Hex(image);
+    const std::string digest = files::Sha256Hex(image);
     std::uint32_t sent = 0;
     const auto count = static_cast<std::uint32_t>(image.size() / 256);
     for (std::uint32_t k = 0; k < count; ++k) {

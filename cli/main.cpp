@@ -97,8 +97,8 @@ int Main(int argc, char** argv) {
   }
   if (*convert) {
     const bool toMain = !convertMain.empty();
-    return fwu::cli::ConvertImage(convertInput, toMain ? fwu::cli::ImageKind::Main : fwu::cli::ImageKind::Second,
-                                  toMain ? convertMain : convertSecond, std::cerr);
+    return fwu::files::ConvertImage(convertInput, toMain ? fwu::files::ImageKind::Main : fwu::files::ImageKind::Second,
+                                    toMain ? convertMain : convertSecond, std::cerr);
   }
   return fwu::cli::RunInfoCommand(infoImages);
 }

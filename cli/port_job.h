@@ -40,7 +40,7 @@ class PortJob {
  public:
   // trace: where every byte of this port is recorded, or nothing.
   PortJob(std::string portName, Task task, const FirmwareImages& images, const LineModels& models,
-          const std::atomic<bool>& stop, std::unique_ptr<TraceSink> trace);
+          const std::atomic<bool>& stop, std::unique_ptr<wire::TraceSink> trace);
   PortJob(const PortJob&) = delete;
   PortJob& operator=(const PortJob&) = delete;
   ~PortJob();
@@ -68,8 +68,8 @@ class PortJob {
   const LineModels& models_;
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Clock> clock_;
-  std::unique_ptr<TraceSink> trace_;
-  WatchedPort watched_;
+  std::unique_ptr<wire::TraceSink> trace_;
+  wire::WatchedPort watched_;
   TerminalWindow window_;
   Progress progress_;
   std::chrono::steady_clock::time_point started_;

@@ -10,7 +10,7 @@
 #include "firmware_files/record_file.h"
 #include "update/images.h"
 
-namespace fwu::cli {
+namespace fwu::files {
 
 namespace {
 
@@ -180,4 +180,4 @@ int ConvertImage(const std::string& in, ImageKind kind, const std::string& out, 
   return kExitWritten;
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu::files

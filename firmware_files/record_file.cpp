@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <utility>
 
+#include "protocol/hex_text.h"
 #include "update/images.h"
 
-namespace fwu::cli {
+namespace fwu::files {
 
 namespace {
 
 constexpr std::uint8_t kErased = 0xFF;
 constexpr std::uint64_t kSecondImageBase = 0x30000;
 constexpr int kAddressDigits = 5;  // 0x30000, 0x00100, 0xFFF80000
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') {
@@ -47,15 +47,7 @@ std::string Shown(char c) {
 }  // namespace
 
 std::string Hex(std::uint64_t value, int minDigits) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), kHexDigits[value & 0xFU]);
-    value >>= 4U;
-  } while (value != 0);
-  if (std::cmp_less(digits.size(), minDigits)) {
-    digits.insert(0, static_cast<std::size_t>(minDigits) - digits.size(), '0');
-  }
-  return "0x" + digits;
+  return "0x" + HexValue(value, minDigits);
 }
 
 void FaultList::AtLine(std::size_t line, const std::string& what) {
@@ -132,11 +124,7 @@ bool LooksLikeSRecord(std::string_view line) {
 
 std::string HexDigits(std::span<const std::uint8_t> bytes) {
   std::string digits;
-  digits.reserve(2 * bytes.size());
-  for (const std::uint8_t b : bytes) {
-    digits += kHexDigits[b >> 4U];
-    digits += kHexDigits[b & 0xFU];
-  }
+  AppendHexBytes(digits, bytes, false);
   return digits;
 }
 
@@ -238,4 +226,4 @@ void ImageAssembler::Data(std::size_t line, std::uint64_t address, std::span<con
   }
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu::files

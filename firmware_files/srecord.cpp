@@ -7,7 +7,7 @@
 
 #include "firmware_files/record_file.h"
 
-namespace fwu::cli {
+namespace fwu::files {
 
 namespace {
 
@@ -134,4 +134,4 @@ std::string WriteSRecord(std::span<const std::uint8_t> image, std::uint32_t base
   return text;
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu::files

@@ -1,22 +1,31 @@
 #include "protocol/hex_text.h"
 
-#include <array>
-#include <cstdio>
+#include <utility>
 
-namespace fwu::cli {
+namespace fwu {
 
-std::string HexValue(unsigned long value, int digits) {
-  // Room for a 64-bit value and its terminator.
-  std::array<char, 24> text{};
-  const int length = std::snprintf(text.data(), text.size(), "%0*lX", digits, value);
-  return length > 0 ? std::string(text.data()) : std::string();
+namespace {
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+}  // namespace
+
+std::string HexValue(std::uint64_t value, int digits) {
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 0xFU]);
+    value >>= 4U;
+  } while (value != 0);
+  if (std::cmp_less(text.size(), digits)) {
+    text.insert(0, static_cast<std::size_t>(digits) - text.size(), '0');
+  }
+  return text;
 }
 
-void AppendHexBytes(std::string& text, std::span<const std::uint8_t> bytes) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
+void AppendHexBytes(std::string& text, std::span<const std::uint8_t> bytes, bool spaced) {
   text.reserve(text.size() + 3 * bytes.size());
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i > 0) {
+    if (spaced && i > 0) {
       text += ' ';
     }
     text += kDigits[bytes[i] >> 4U];
@@ -24,4 +33,4 @@ void AppendHexBytes(std::string& text, std::span<const std::uint8_t> bytes) {
   }
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace fwu::cli {
+namespace fwu {
 
 namespace {
 
@@ -96,4 +96,4 @@ UsbIdentity UsbIdentityFromInstanceId(std::string_view instanceId) {
   return {vid + ":" + pid, SerialIn(instanceId)};
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu

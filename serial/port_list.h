@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace fwu::cli {
+namespace fwu {
 
 // One serial port present on this machine, as the system describes it. Parts the system does not know are empty.
 struct PortInfo {
@@ -38,4 +38,4 @@ struct UsbIdentity {
 };
 UsbIdentity UsbIdentityFromInstanceId(std::string_view instanceId);
 
-}  // namespace fwu::cli
+}  // namespace fwu

@@ -7,7 +7,7 @@
 
 #include "serial/port_list.h"
 
-namespace fwu::cli {
+namespace fwu {
 
 namespace {
 
@@ -77,4 +77,4 @@ std::vector<PortInfo> ListPorts() {
   return ports;
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu

@@ -1,7 +1,7 @@
 #include "serial/port_list.h"
 #include "serial/win32_enumerate.h"
 
-namespace fwu::cli {
+namespace fwu {
 
 // The devices the dialog lists, with their descriptions whole (the dialog cuts its entries at 255 characters).
 std::vector<PortInfo> ListPorts() {
@@ -24,4 +24,4 @@ std::vector<PortInfo> ListPorts() {
   return ports;
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu

@@ -1,6 +1,6 @@
 #include "sim/line_log.h"
 
-#include "sim/hex_text.h"
+#include "protocol/hex_text.h"
 
 #include "protocol/control_chars.h"
 
@@ -27,7 +27,7 @@ std::string KindName(LineRecord::Kind kind) {
 
 std::string ControlName(std::uint8_t control) {
   const char* name = ControlCharName(control);
-  return name != nullptr ? std::string(name) : "0x" + HexText(control, 2);
+  return name != nullptr ? std::string(name) : "0x" + HexValue(control, 2);
 }
 
 std::string OutcomeName(ReceivedFrame::Outcome outcome) {
@@ -51,19 +51,19 @@ std::string Details(const LineRecord& record) {
   if (record.kind != LineRecord::Kind::Frame || record.control != kStx || p.size() < 2) {
     return {};
   }
-  std::string text = " cmd=" + HexText(p[0], 2) + ":" + HexText(p[1], 2);
+  std::string text = " cmd=" + HexValue(p[0], 2) + ":" + HexValue(p[1], 2);
   if (record.direction == Direction::Out) {
     // An answer: byte 0 echoes the command byte, so only the status is told.
-    text = " cmd=" + HexText(p[0], 2);
+    text = " cmd=" + HexValue(p[0], 2);
     if (p.size() >= 3) {
-      text += " status=" + HexText(static_cast<unsigned>(p[1] << 8U | p[2]), 4);
+      text += " status=" + HexValue(static_cast<unsigned>(p[1] << 8U | p[2]), 4);
     }
     return text;
   }
   if (p[0] == 0x03 && p.size() >= kBlockWriteHeader) {
     const unsigned address = static_cast<unsigned>(p[2]) << 24U | static_cast<unsigned>(p[3]) << 16U |
                              static_cast<unsigned>(p[4]) << 8U | static_cast<unsigned>(p[5]);
-    text += " addr=0x" + HexText(address, 8);
+    text += " addr=0x" + HexValue(address, 8);
   }
   return text;
 }

@@ -1,6 +1,6 @@
 #include "sim/memory_check.h"
 
-#include "sim/hex_text.h"
+#include "protocol/hex_text.h"
 
 namespace fwu::sim {
 
@@ -29,8 +29,8 @@ RegionVerdict CompareRegion(std::string_view name, std::span<const std::uint8_t>
     return verdict;
   }
   verdict.text = prefix + " differs: " + std::to_string(count) + (count == 1 ? " byte" : " bytes") +
-                 ", the first at offset 0x" + HexText(static_cast<unsigned>(first), 5) + " (expected " +
-                 HexText(expected[first], 2) + ", found " + HexText(actual[first], 2) + ")";
+                 ", the first at offset 0x" + HexValue(static_cast<unsigned>(first), 5) + " (expected " +
+                 HexValue(expected[first], 2) + ", found " + HexValue(actual[first], 2) + ")";
   return verdict;
 }
 

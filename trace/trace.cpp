@@ -9,7 +9,7 @@
 
 #include "protocol/hex_text.h"
 
-namespace fwu::cli {
+namespace fwu::wire {
 
 namespace {
 
@@ -104,4 +104,4 @@ std::string FormatTraceNote(std::uint64_t atUs, std::string_view text) {
   return line;
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu::wire

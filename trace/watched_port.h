@@ -11,7 +11,7 @@
 #include "trace/trace.h"
 #include "trace/wire_decoder.h"
 
-namespace fwu::cli {
+namespace fwu::wire {
 
 // The last command Frame the updater sent.
 struct LastCommand {
@@ -62,4 +62,4 @@ class WatchedPort : public SerialPort {
   LastCommand last_;
 };
 
-}  // namespace fwu::cli
+}  // namespace fwu::wire

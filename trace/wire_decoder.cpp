@@ -7,7 +7,7 @@
 #include "protocol/hex_text.h"
 #include "update/update_commands.h"
 
-namespace fwu::cli {
+namespace fwu::wire {
 
 namespace {
 
@@ -391,4 +391,4 @@ void WireDecoder::EmitUnit(WireEvent event) {
   handler_(event);
 }
 
-}  // namespace fwu::cli
+}  // namespace fwu::wire

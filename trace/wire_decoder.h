@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-namespace fwu::cli {
+namespace fwu::wire {
 
 // Which way bytes went: from the updater to the controller, or back.
 enum class Direction : std::uint8_t { Sent, Received };
@@ -119,4 +119,4 @@ class WireDecoder {
   std::size_t noiseLength_ = 0;
 };
 
-}  // namespace fwu::cli
+}  // namespace fwu::wire

@@ -10,7 +10,7 @@
 #include "support/image_builder.h"
 #include "update/images.h"
 
-namespace fwu::cli {
+namespace fwu::files {
 namespace {
 
 std::vector<std::uint8_t> Bytes(std::string_view text) {
@@ -226,4 +226,4 @@ TEST(ConvertImage, WritesTheRawImageOrSaysWhy) {
 }
 
 }  // namespace
-}  // namespace fwu::cli
+}  // namespace fwu::files

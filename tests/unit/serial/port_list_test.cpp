@@ -7,7 +7,7 @@
 
 #include "serial/port_list.h"
 
-namespace fwu::cli {
+namespace fwu {
 namespace {
 
 TEST(PortList, ReadsUsbIdsAndSerialFromInstanceIds) {
@@ -49,4 +49,4 @@ TEST(PortList, ShowsEachPortWithItsStableNames) {
 }
 
 }  // namespace
-}  // namespace fwu::cli
+}  // namespace fwu

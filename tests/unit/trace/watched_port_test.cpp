@@ -15,7 +15,7 @@
 #include "trace/watched_port.h"
 #include "update/update_sequence.h"
 
-namespace fwu::cli {
+namespace fwu::wire {
 namespace {
 
 // Keeps the trace in memory, as its lines.
@@ -123,4 +123,4 @@ TEST(WatchedPort, TracesAHealthyRunWithoutAnUnknownByte) {
 }
 
 }  // namespace
-}  // namespace fwu::cli
+}  // namespace fwu::wire
