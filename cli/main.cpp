@@ -3,6 +3,7 @@
 
 #include "firmware_files/firmware_file.h"
 
+#include "build_version.h"
 #include "cli/commands.h"
 #include "cli/outcome.h"
 
@@ -34,6 +35,8 @@ void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
 int Main(int argc, char** argv) {
   CLI::App app{"fwupdate-cli: writes the controller's firmware through its boot loader over serial lines"};
   app.footer(kExitStatuses);
+  app.set_version_flag("--version", std::string("fwupdate-cli ") + FWU_VERSION + " (commit " + FWU_COMMIT + ")",
+                       "the program's version and the commit it was built from");
   app.require_subcommand(1);
 
   auto* ports = app.add_subcommand("ports", "list the serial ports present");
