@@ -28,6 +28,7 @@
 #   bench/run-bench.sh --wine-only      only the Wine row
 #   bench/run-bench.sh --no-adapters    leave out the two adapter rows
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then eight at once)
+#   bench/run-bench.sh --station-only   only the production station's table (bench/station-table.sh)
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -49,13 +50,15 @@ want_native=1
 want_adapters=1
 want_wine=1
 want_cli=1
+want_station=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' want_cli='' ;;
+  --wine-only) want_native='' want_adapters='' want_cli='' want_station='' ;;
   --no-adapters) want_adapters= ;;
-  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' ;;
+  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_station='' ;;
+  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -105,6 +108,7 @@ command -v valgrind >/dev/null || die "valgrind is missing (scripts/install-deps
 if [ ! -x "$BUILD/cli/fwupdate-cli" ]; then
   [ -n "$want_core$want_native$want_adapters$want_wine" ] || die "no $BUILD/cli/fwupdate-cli (build the release preset)"
   want_cli=
+  want_station=
 fi
 
 rm -rf "$OUT"
@@ -195,6 +199,8 @@ native_row() {
 . "$REPO/bench/wine-row.sh"
 # shellcheck source=bench/cli-table.sh
 . "$REPO/bench/cli-table.sh"
+# shellcheck source=bench/station-table.sh
+. "$REPO/bench/station-table.sh"
 
 rows=()
 if [ -n "$want_core" ]; then
@@ -241,6 +247,12 @@ if [ -n "$want_cli" ]; then
   table=0
   python3 "$REPO/bench/analyze.py" --cli "$OUT/cli" --load "$OUT/load-rows" "$OUT/load-after" |
     tee "$OUT/cli-table.txt" || table=${PIPESTATUS[0]}
+  worst "$table"
+fi
+if [ -n "$want_station" ]; then
+  echo
+  table=0
+  station_table || table=$?
   worst "$table"
 fi
 exit "$status"

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "cli/image_set.h"
 #include "cli/interrupt.h"
 #include "cli/line_model.h"
 #include "cli/platform.h"
@@ -24,41 +25,6 @@ namespace {
 void Print(std::FILE* out, const std::string& text) {
   static_cast<void>(std::fputs(text.c_str(), out));
 }
-
-// The images an update writes: the carried ones, or the files given, read and checked before any port opens.
-class ImageSet {
- public:
-  // False, with one message per fault on err, when a file cannot be used.
-  bool Load(const ImageFiles& given, std::FILE* err) {
-    if (!given.Given()) {
-      images_ = CarriedImages();
-      return true;
-    }
-    files::LoadedImage main = files::LoadFirmwareFile(given.main, files::ImageKind::Main);
-    files::LoadedImage second = files::LoadFirmwareFile(given.second, files::ImageKind::Second);
-    for (const auto* loaded : {&main, &second}) {
-      for (const auto& error : loaded->errors) {
-        Print(err, "fwupdate-cli: " + error + "\n");
-      }
-    }
-    if (!main.errors.empty() || !second.errors.empty()) {
-      return false;
-    }
-    main_ = std::move(main.bytes);
-    second_ = std::move(second.bytes);
-    images_ = {main_, second_};
-    return true;
-  }
-  [[nodiscard]] const FirmwareImages& Images() const { return images_; }
-  [[nodiscard]] std::string CarriedVersion() const {
-    return ImageText(images_.main, kVersionPointer).value_or(std::string());
-  }
-
- private:
-  std::vector<std::uint8_t> main_;
-  std::vector<std::uint8_t> second_;
-  FirmwareImages images_{};
-};
 
 // The trace file of one port: the path as given for a single port; with several, the port's name goes in
 // before the extension ("trace.txt" and /dev/ttyUSB0 give "trace-ttyUSB0.txt").

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
+#include <string>
 
 #include "serial/clock.h"
 #include "serial/serial_port.h"
@@ -15,6 +17,12 @@ std::unique_ptr<Clock> NewClock();
 // Readies the process once, before any port is opened: on Windows the 1 ms system timer that the port's
 // time-outs rely on and a console that understands the cursor sequences of the progress lines.
 void PrepareProcess();
+
+// A time in UTC, broken into its calendar parts (the C library's own calls differ by platform).
+std::tm UtcCalendar(std::time_t time);
+
+// The machine's name, for a station that is given none; empty when the system does not say.
+std::string HostName();
 
 // Whether the stream is a terminal that takes cursor movement, and how many columns it has.
 bool IsTerminal(std::FILE* stream);

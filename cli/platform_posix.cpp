@@ -1,6 +1,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <array>
+
 #include "cli/platform.h"
 #include "serial/posix_clock.h"
 #include "serial/posix_port.h"
@@ -22,6 +24,20 @@ std::unique_ptr<Clock> NewClock() {
 }
 
 void PrepareProcess() {}
+
+std::tm UtcCalendar(std::time_t time) {
+  std::tm utc{};
+  gmtime_r(&time, &utc);
+  return utc;
+}
+
+std::string HostName() {
+  std::array<char, 256> name{};
+  if (gethostname(name.data(), name.size() - 1) != 0) {
+    return {};
+  }
+  return name.data();
+}
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;

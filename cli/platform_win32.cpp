@@ -1,6 +1,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <array>
+
 #include "cli/platform.h"
 #include "serial/win32_clock.h"
 #include "serial/win32_port.h"
@@ -37,6 +39,21 @@ void PrepareProcess() {
       SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
   }
+}
+
+std::tm UtcCalendar(std::time_t time) {
+  std::tm utc{};
+  gmtime_s(&utc, &time);
+  return utc;
+}
+
+std::string HostName() {
+  std::array<char, MAX_COMPUTERNAME_LENGTH + 1> name{};
+  DWORD size = static_cast<DWORD>(name.size());
+  if (GetComputerNameA(name.data(), &size) == 0) {
+    return {};
+  }
+  return std::string(name.data(), size);
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -59,24 +59,28 @@ int CombinedExitStatus(const std::vector<PortReport>& reports) {
   return kExitFinished;
 }
 
+nlohmann::ordered_json PortRecord(const PortReport& report) {
+  const RunVerdict& verdict = report.verdict;
+  return {
+      {"port", report.port},
+      {"outcome", OutcomeName(verdict.outcome)},
+      {"message", verdict.message},
+      {"result_code", OrNull(verdict.resultCode)},
+      {"device_status", OrNull(verdict.deviceStatus)},
+      {"phase", verdict.where.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(verdict.where)},
+      {"block_address", OrNull(verdict.blockAddress)},
+      {"blocks_written", report.blocksWritten},
+      {"blocks_skipped", report.blocksSkipped},
+      {"controller_version", OrNull(report.controllerVersion)},
+      {"carried_version", report.carriedVersion},
+      {"seconds", std::round(report.seconds * kHundredths) / kHundredths},
+  };
+}
+
 nlohmann::ordered_json SummaryJson(const std::vector<PortReport>& reports, int exitStatus) {
   nlohmann::ordered_json ports = nlohmann::ordered_json::array();
   for (const auto& report : reports) {
-    const RunVerdict& verdict = report.verdict;
-    ports.push_back({
-        {"port", report.port},
-        {"outcome", OutcomeName(verdict.outcome)},
-        {"message", verdict.message},
-        {"result_code", OrNull(verdict.resultCode)},
-        {"device_status", OrNull(verdict.deviceStatus)},
-        {"phase", verdict.where.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(verdict.where)},
-        {"block_address", OrNull(verdict.blockAddress)},
-        {"blocks_written", report.blocksWritten},
-        {"blocks_skipped", report.blocksSkipped},
-        {"controller_version", OrNull(report.controllerVersion)},
-        {"carried_version", report.carriedVersion},
-        {"seconds", std::round(report.seconds * kHundredths) / kHundredths},
-    });
+    ports.push_back(PortRecord(report));
   }
   return {{"ports", ports}, {"exit_status", exitStatus}};
 }

@@ -18,6 +18,10 @@ std::string FinalTable(const std::vector<PortReport>& reports);
 // The first failing port's status, in the order the ports were given; 0 when every port finished.
 int CombinedExitStatus(const std::vector<PortReport>& reports);
 
+// One port's record: outcome, the dialog's message, result code, device status, where it stopped, blocks,
+// versions, seconds.
+nlohmann::ordered_json PortRecord(const PortReport& report);
+
 // {"ports": [record, ...], "exit_status": N}
 nlohmann::ordered_json SummaryJson(const std::vector<PortReport>& reports, int exitStatus);
 

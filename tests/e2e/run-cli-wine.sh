@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # fwupdate-cli.exe under Wine, as a script on a production line would run it: `ports` lists without failing, and
 # `update COM7` against the simulated controller on a pseudo-terminal ends "Finished" with exit status 0, a JSON
-# record saying so, and the controller's memory equal to the carried images.
+# record saying so, and the controller's memory equal to the carried images. Then the production station on COM7:
+# a unit plugged in (COM7's link made) is updated once and recorded while it stays, and after it is taken out (the
+# link removed) the next unit is updated and recorded too.
 #
 #   tests/e2e/run-cli-wine.sh [BUILD_DIR] [WINE_LOADER]
 #
@@ -27,8 +29,10 @@ done
 work=$(mktemp -d /tmp/fwu-cli-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 sim_pid=
+station_pid=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$station_pid" ] && kill -KILL "$station_pid" 2>/dev/null
   wineserver -k >/dev/null 2>&1 || true
   wine_stop_xvfb
   [ -n "${FWU_KEEP:-}" ] || rm -rf "$work"
@@ -84,7 +88,62 @@ sim_pid=
 check "the controller's memory equals the images" grep -q 'memory: main equal, second equal' "$work/sim.out"
 check "the simulated controller exits 0" test "$sim_status" -eq 0
 
+# --- the station on COM7 ----------------------------------------------------------------------------------------
+
+# wait_until SECONDS COMMAND...: true once the command succeeds, polling; false after SECONDS.
+wait_until() {
+  local seconds=$1 tries=0
+  shift
+  until "$@"; do
+    ((tries++ < seconds * 10)) || return 1
+    sleep 0.1
+  done
+}
+lines_in() { [ -f "$1" ] && [ "$(grep -c "$2" "$1")" -ge "$3" ]; }
+# plug NAME ARGS...: a controller in the slot: fwsim makes COM7's link to its terminal.
+plug() {
+  local name=$1
+  shift
+  "$sim" --link "$work/com7" --log "$work/$name.log" "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  sim_pid=$!
+  wait_until 10 test -L "$work/com7"
+}
+# unplug: the controller ends and takes COM7's link with it.
+unplug() {
+  kill -TERM "$sim_pid"
+  wait "$sim_pid"
+  sim_pid=
+}
+
+"$loader" "$exe" station COM7 --records "Z:$work/records.jsonl" --station wine --lot W1 >"$work/station.out" 2>&1 &
+station_pid=$!
+check "station starts and names its records file" wait_until 30 lines_in "$work/station.out" 'records to' 1
+plug unit1 --expect-main "$root/update/images/main.bin" --expect-second "$root/update/images/second.bin"
+check "the first unit is updated and recorded" wait_until 300 lines_in "$work/records.jsonl" '"outcome":"finished"' 1
+# While it stays, the station keeps trying it about once a second and never updates it again.
+check "the unit left in COM7 is tried again" wait_until 30 lines_in "$work/unit1.log" ' in id ' 5
+check "... and not updated again" test "$(grep -c 'cmd=0A:00' "$work/unit1.log")" -eq 1
+unplug
+check "the first unit's memory equals the images" grep -q 'memory: main equal, second equal' "$work/unit1.out"
+plug unit2 --status 03:20=0012
+check "the next unit in COM7 is updated and recorded" \
+  wait_until 120 lines_in "$work/records.jsonl" '"outcome":"device_error"' 1
+unplug
+check "the records: COM7, finished with 486 blocks, then the device status, both in lot W1" python3 -c '
+import json, sys
+r = [json.loads(line) for line in open(sys.argv[1])]
+sys.exit(not (len(r) == 2 and all(x["slot"] == "COM7" and x["port"] == "COM7" and x["lot"] == "W1" for x in r)
+              and r[0]["outcome"] == "finished" and r[0]["blocks_written"] == 486
+              and r[1]["outcome"] == "device_error" and r[1]["device_status"] == 18))' "$work/records.jsonl"
+kill -INT "$station_pid"
+wait_until 30 lines_in "$work/station.out" 'station stopped' 1
+check "Ctrl-C stops the station with its totals" grep -q 'station stopped: 2 units, 1 finished, 1 failed' \
+  <(tr -d '\r' <"$work/station.out")
+kill -KILL "$station_pid" 2>/dev/null
+station_pid=
+
 if [ "$failed" -ne 0 ]; then
+  echo "--- station"; cat "$work/station.out"; cat "$work"/unit*.out "$work"/unit*.err 2>/dev/null
   echo "--- ports"; cat "$work/ports.out"
   echo "--- update"; cat "$work/update.out"
   echo "--- controller"; cat "$work/sim.out" "$work/sim.err"

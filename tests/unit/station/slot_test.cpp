@@ -1,0 +1,68 @@
+#include "station/slot.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fwu::station {
+namespace {
+
+// Slots are refused before anything starts, each with a message naming it: an unknown form, usb: without a
+// serial number, and the same port twice however it is written.
+TEST(SlotTest, BadSlotsAreRefusedByName) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "fwu-slot-test";
+  std::filesystem::create_directories(dir);
+  std::ofstream((dir / "tty0").string()).put('\n');
+  std::filesystem::remove(dir / "slot-a");
+  std::filesystem::create_symlink(dir / "tty0", dir / "slot-a");
+  const std::string tty = (dir / "tty0").string();
+  const std::string link = (dir / "slot-a").string();
+
+  struct Row {
+    std::vector<std::string> slots;
+    std::vector<std::string> accepted;
+    std::vector<std::string> errors;
+  };
+  const std::vector<Row> rows = {
+      {{"/dev/ttyUSB0", "usb:A50285BI", "COM7", "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0"},
+       {"/dev/ttyUSB0", "usb:A50285BI", "COM7", "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0"},
+       {}},
+      {{"COM7", "com7", "\\\\.\\COM7"},
+       {"COM7"},
+       {"slot 'com7': the same port as slot 'COM7'", "slot '\\\\.\\COM7': the same port as slot 'COM7'"}},
+      {{tty, link}, {tty}, {"slot '" + link + "': the same port as slot '" + tty + "'"}},
+      {{"usb:X1", "usb:X1", "usb:"},
+       {"usb:X1"},
+       {"slot 'usb:X1': the same port as slot 'usb:X1'",
+        "slot 'usb:': usb: needs the adapter's serial number, as 'fwupdate-cli ports' shows it (usb:A50285BI)"}},
+      {{"serial:COM7", "rfc9999://host:4000", ""},
+       {},
+       {"slot 'serial:COM7': unknown form; a slot is a port (/dev/ttyUSB0, /dev/serial/by-id/..., COM7) or "
+        "usb:SERIAL",
+        "slot 'rfc9999://host:4000': unknown form; a slot is a port (/dev/ttyUSB0, /dev/serial/by-id/..., COM7) or "
+        "usb:SERIAL",
+        "slot '': a slot needs a port name"}},
+  };
+  for (const Row& row : rows) {
+    const SlotList list = ParseSlots(row.slots);
+    std::vector<std::string> accepted;
+    for (const Slot& slot : list.slots) {
+      accepted.push_back(slot.text);
+    }
+    EXPECT_EQ(accepted, row.accepted) << row.slots[0];
+    EXPECT_EQ(list.errors, row.errors) << row.slots[0];
+  }
+
+  // A link leads to its device; a usb: slot to the port with its serial number; both to nothing while absent.
+  const std::vector<PortInfo> ports = {{"/dev/ttyUSB3", "", "0403:6001", "A50285BI", {}, ""}};
+  EXPECT_EQ(LocateSlot({link, ""}, ports), std::filesystem::canonical(tty).string());
+  EXPECT_EQ(LocateSlot({"usb:A50285BI", "A50285BI"}, ports), "/dev/ttyUSB3");
+  EXPECT_EQ(LocateSlot({"usb:B0", "B0"}, ports), "");
+  std::filesystem::remove(dir / "tty0");
+  EXPECT_EQ(LocateSlot({link, ""}, ports), "");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace fwu::station
