@@ -83,16 +83,26 @@ std::string SlotCycle::WaitForUnit() {
 
 void SlotCycle::WaitForRemoval(const std::string& device) {
   std::uint32_t silentTries = 0;
-  while (Pause(limits_.tryPeriodMs)) {
-    // A port that is gone, or that now leads to another device, took the unit with it.
+  std::uint32_t sinceTry = 0;
+  while (Pause(limits_.portPollMs)) {
+    // A port that is gone, or that now leads to another device, took the unit with it: looked for as often as
+    // an absent port, so that the next unit does not wait for the next try.
     if (seams_.locate() != device) {
+      Set(SlotState::WaitingForPort);
       return;
     }
+    sinceTry += limits_.portPollMs;
+    if (sinceTry < limits_.tryPeriodMs) {
+      continue;
+    }
+    sinceTry = 0;
     switch (seams_.probe(device, true)) {
       case Presence::NoPort:
+        Set(SlotState::WaitingForPort);
         return;
       case Presence::Silent:
         if (++silentTries >= limits_.silentTriesForRemoval) {
+          Set(SlotState::WaitingForUnit, {}, device);
           return;
         }
         break;
