@@ -37,11 +37,9 @@ std::string StateOf(const SlotView& view, const LineModels& models) {
 }  // namespace
 
 std::string UtcText(std::chrono::system_clock::time_point at) {
-  const auto sinceEpoch = at.time_since_epoch();
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
-  const std::time_t whole = seconds.count();
-  const std::tm utc = UtcCalendar(whole);
+  const auto second = std::chrono::floor<std::chrono::seconds>(at);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(at - second).count();
+  const std::tm utc = UtcCalendar(std::chrono::system_clock::to_time_t(second));
   std::array<char, 32> text{};
   const std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
   std::array<char, 8> fraction{};

@@ -24,6 +24,7 @@ bool AppendFile::Open(const std::string& path, std::string& error) {
   return true;
 }
 
+// NOLINTNEXTLINE(readability-make-member-function-const): it writes the file the object stands for
 bool AppendFile::AppendAndSync(std::string_view bytes, std::string& error) {
   // One write call for the whole record, so that a crash leaves a record whole or cut at its end, never two
   // records mixed; the loop only goes on after a signal or a full disk's partial write.
