@@ -71,6 +71,30 @@ nlohmann::ordered_json TextOrNull(const std::string& text) {
   return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
 }
 
+// One port list for every usb: slot, taken at most once a second: going through the system's ports is the
+// costliest thing a waiting slot does, and eight slots each doing it four times a second would cost about 1 % of
+// a core.
+class SharedPortList {
+ public:
+  std::vector<PortInfo> Get() {
+    const std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (!taken_ || now - takenAt_ >= kRefresh) {
+      ports_ = ListPorts();
+      takenAt_ = now;
+      taken_ = true;
+    }
+    return ports_;
+  }
+
+ private:
+  static constexpr std::chrono::seconds kRefresh{1};
+  std::mutex mutex_;
+  std::vector<PortInfo> ports_;
+  std::chrono::steady_clock::time_point takenAt_;
+  bool taken_ = false;
+};
+
 // One slot of the station: its cycle, its own port and clock for the tries, and the update under way.
 struct StationSlot {
   station::Slot slot;
@@ -84,14 +108,14 @@ struct StationSlot {
 
 class Station {
  public:
-  Station(const StationOptions& options, Shift shift, const ImageSet& images, station::RecordsFile& records,
-          std::FILE* out)
+  Station(const StationOptions& options, const std::vector<station::Slot>& slots, Shift shift, const ImageSet& images,
+          station::RecordsFile& records, std::FILE* out)
       : shift_(std::move(shift)),
         images_(images),
         models_(images.Images(), images.CarriedVersion().size()),
         records_(records),
         screen_(out, IsTerminal(out), shift_.station, models_, [this] { return Views(); }) {
-    for (const station::Slot& slot : station::ParseSlots(options.slots).slots) {
+    for (const station::Slot& slot : slots) {
       slots_.push_back(std::make_unique<StationSlot>());
       slots_.back()->slot = slot;
     }
@@ -121,8 +145,8 @@ class Station {
  private:
   station::SlotSeams Seams(StationSlot& slot) {
     station::SlotSeams seams;
-    seams.locate = [&slot] {
-      return station::LocateSlot(slot.slot, slot.slot.usbSerial.empty() ? std::vector<PortInfo>() : ListPorts());
+    seams.locate = [this, &slot] {
+      return station::LocateSlot(slot.slot, slot.slot.usbSerial.empty() ? std::vector<PortInfo>() : portList_.Get());
     };
     seams.probe = [&slot](const std::string& device, bool hold) {
       return station::ProbeController(*slot.probePort, *slot.clock, device, hold);
@@ -242,6 +266,7 @@ class Station {
   const ImageSet& images_;
   LineModels models_;
   station::RecordsFile& records_;
+  SharedPortList portList_;
   std::vector<std::unique_ptr<StationSlot>> slots_;
   StationScreen screen_;
 };
@@ -285,7 +310,7 @@ int RunStationCommand(const StationOptions& options) {
                  std::to_string(slots.slots.size()) + (slots.slots.size() == 1 ? " slot" : " slots") +
                  "; Ctrl-C stops\n");
   static_cast<void>(std::fflush(out));
-  Station station(options, std::move(shift), images, records, out);
+  Station station(options, slots.slots, std::move(shift), images, records, out);
   const int status = station.Run();
   const StationTotals totals = station.Totals();
   Print(out, "station stopped: " + std::to_string(totals.finished + totals.failed) + " units, " +
