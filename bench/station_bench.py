@@ -142,6 +142,7 @@ def main():
     parser.add_argument("--idle-s", type=float, default=20)
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
+    load_before = open("/proc/loadavg").read().split()[0]
     records = os.path.join(args.out, "records.jsonl")
     if os.path.exists(records):
         os.unlink(records)
@@ -187,6 +188,8 @@ def main():
     rule = "-" * 100
     print(f"Production station: fwupdate-cli station, {args.slots} slots, {args.units} units each plugged one after "
           "another, each behind its own 38400-baud line")
+    print(f"load average (1 min) before / after: {load_before} / {open('/proc/loadavg').read().split()[0]} on "
+          f"{os.cpu_count()} cores")
     print(rule)
     print(f"{'slot':<6}{'unit':<6}{'outcome':<12}{'memory':<36}{'plug-in to first byte':>22}{'to update':>12}")
     by_port = {}
@@ -209,7 +212,7 @@ def main():
     latency = f"max {worst_latency:.3f} s" if worst_latency is not None else "not measured for every unit"
     mean = f", mean {sum(update_ids) / len(update_ids):.3f} s" if update_ids else ""
     print(f"plug-in to the update's first byte           {latency}{mean}   target <= {LATENCY_TARGET_S:.2f} s")
-    print(f"processor time, every slot waiting ({args.idle_s:.0f} s)   {idle_percent:.3f} % of one core   "
+    print(f"processor time, every slot waiting, no port ({args.idle_s:.0f} s)   {idle_percent:.3f} % of one core   "
           f"target <= {IDLE_TARGET_PERCENT:.2f} %")
     print(rule)
     return 0 if ok else 1

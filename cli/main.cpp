@@ -111,8 +111,7 @@ int Main(int argc, char** argv) {
   recordsCommand->add_option("--lot", records.lot, "only this lot")->type_name("L");
   recordsCommand
       ->add_option("--format", records.format,
-                   "table (default), csv or json; the summary goes to "
-                   "standard error for csv and json")
+                   "table (default), csv or json; with csv and json the summary goes to standard error")
       ->check(CLI::IsMember({"table", "csv", "json"}));
 
   fwu::cli::ImageFiles infoImages;

@@ -11,8 +11,6 @@ namespace fwu::cli {
 
 namespace {
 
-// Ten redraws a second at most: the slots change far more slowly than that.
-constexpr std::chrono::milliseconds kRedrawPeriod{100};
 constexpr double kSecondsPerHour = 3600.0;
 
 std::string Trimmed(const std::string& text) {
@@ -85,19 +83,12 @@ StationScreen::~StationScreen() {
 
 void StationScreen::Start() {
   if (live_) {
-    thread_ = std::thread([this] { Loop(); });
+    redraw_.Start();
   }
 }
 
 void StationScreen::Stop() {
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (thread_.joinable()) {
-    thread_.join();
-  }
+  redraw_.Stop();
 }
 
 StationTotals StationScreen::Totals() const {
@@ -116,18 +107,9 @@ void StationScreen::Event(const std::string& slot, const station::SlotStatus& st
   }
   SlotView view{slot, status, std::nullopt};
   const std::string line = UtcNow() + "  " + SlotLine(view, 0, models_, SIZE_MAX) + "\n";
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(eventMutex_);
   static_cast<void>(std::fputs(line.c_str(), out_));
   static_cast<void>(std::fflush(out_));
-}
-
-void StationScreen::Loop() {
-  std::unique_lock lock(mutex_);
-  while (!stopping_) {
-    Draw();
-    wake_.wait_for(lock, kRedrawPeriod, [this] { return stopping_; });
-  }
-  Draw();
 }
 
 void StationScreen::Draw() {

@@ -1,17 +1,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/line_model.h"
+#include "cli/redraw_thread.h"
 #include "cli/terminal_window.h"
 #include "station/slot_cycle.h"
 
@@ -53,7 +52,6 @@ class StationScreen {
   [[nodiscard]] StationTotals Totals() const;
 
  private:
-  void Loop();
   void Draw();
 
   std::FILE* out_;
@@ -63,10 +61,8 @@ class StationScreen {
   std::function<std::vector<SlotView>()> views_;
   std::chrono::steady_clock::time_point started_;
   std::size_t linesDrawn_ = 0;
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
-  std::thread thread_;
+  std::mutex eventMutex_;  // one plain line at a time
+  RedrawThread redraw_{[this] { Draw(); }};
 };
 
 // Now in UTC, as ISO 8601 with milliseconds: "2025-03-04T13:05:09.123Z".

@@ -12,7 +12,7 @@ struct PortInfo {
   std::string description;           // the driver's or the adapter's own words
   std::string usbId;                 // USB vendor:product, "0403:6001"
   std::string serial;                // the adapter's serial number
-  std::vector<std::string> aliases;  // stable names that lead to it: /dev/serial/by-id/...
+  std::vector<std::string> aliases;  // stable names that lead to it: /dev/serial/by-id/..., /dev/serial/by-path/...
   std::string location;              // where the adapter is plugged in: "pci-0000:00:14.0-usb-0:1.2:1.0-port0"
 };
 

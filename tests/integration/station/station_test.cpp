@@ -13,38 +13,15 @@
 #include <vector>
 
 #include "fwsim_process.h"
+#include "image_files.h"
 #include "station/records_file.h"
-#include "support/image_builder.h"
-#include "update/images.h"
 
 namespace fwu::test {
 namespace {
 
-constexpr std::uint32_t kBlock = 256;
 // Rounds of FwsimProcess's own deadline: a unit of the small images below takes a few seconds, a silent one the
 // link's time limits on top.
 constexpr int kRounds = 12;
-
-// Image files whose first mainBlocks and secondBlocks blocks are sent.
-struct ImageFiles {
-  ImageFiles(const TempDir& dir, std::uint32_t mainBlocks, std::uint32_t secondBlocks)
-      : main(dir.Path("main.bin")), second(dir.Path("second.bin")) {
-    ImageBuilder mainImage(kMainImageSize);
-    ImageBuilder secondImage(kSecondImageSize);
-    mainImage.U32le(kModelNamePointer, 0xFFF81020).Text(0x1020, "KX-7").U32le(kVersionPointer, 0xFFF81030);
-    mainImage.Text(0x1030, "0213");
-    for (std::uint32_t k = 0; k < mainBlocks; ++k) {
-      mainImage.Byte(k * kBlock + 7, static_cast<std::uint8_t>(k));
-    }
-    for (std::uint32_t k = 0; k < secondBlocks; ++k) {
-      secondImage.Byte(k * kBlock, static_cast<std::uint8_t>(k));
-    }
-    WriteFile(main, mainImage.Bytes());
-    WriteFile(second, secondImage.Bytes());
-  }
-  std::string main;
-  std::string second;
-};
 
 int CountLinesWith(const std::string& path, const std::string& text) {
   std::ifstream file(path);
