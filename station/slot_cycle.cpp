@@ -28,24 +28,25 @@ void SlotCycle::Run() {
       Set(SlotState::Stopped, kRecordNotWritten + error, device);
       return;
     }
-    if (unit.interrupted) {
-      Set(SlotState::Interrupted, unit.message, device);
-      return;
-    }
-    if (!Conclude(unit)) {
+    if (!Conclude(unit, device)) {
       return;
     }
     WaitForRemoval(device);
   }
 }
 
-bool SlotCycle::Conclude(const UnitResult& unit) {
+bool SlotCycle::Conclude(const UnitResult& unit, const std::string& device) {
   std::uint32_t inRow = 0;
   {
     const std::lock_guard lock(mutex_);
     ++(unit.finished ? status_.finished : status_.failed);
     status_.failuresInRow = unit.finished ? 0 : status_.failuresInRow + 1;
     inRow = status_.failuresInRow;
+  }
+  // An interrupted unit counts as failed, as in the records' summary: it is partly written.
+  if (unit.interrupted) {
+    Set(SlotState::Interrupted, unit.message, device);
+    return false;
   }
   if (limits_.maxFailuresInRow != 0 && inRow >= limits_.maxFailuresInRow) {
     Set(SlotState::Stopped,
@@ -157,7 +158,7 @@ std::string StateText(const SlotStatus& status) {
     case SlotState::Failed:
       return "failed: " + status.message + ": remove the unit";
     case SlotState::Interrupted:
-      return "interrupted: " + status.message;
+      return status.message;  // the interruption note says it all
     case SlotState::Stopped:
       return "stopped: " + status.message;
   }

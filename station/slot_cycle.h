@@ -91,7 +91,7 @@ class SlotCycle {
   bool Pause(std::uint32_t ms);
   void Set(SlotState state, std::string message = {}, std::string device = {});
   // Counts the unit and shows its result; false when the slot is to stop.
-  bool Conclude(const UnitResult& unit);
+  bool Conclude(const UnitResult& unit, const std::string& device);
 
   SlotSeams seams_;
   Clock& clock_;

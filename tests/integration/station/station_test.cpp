@@ -192,37 +192,54 @@ TEST(StationTest, FiveUnitsInTwoSlots) {
   EXPECT_EQ(written[2]["message"], "0012 : Errors");
 }
 
-// kill -9 in the middle of an update: whatever the file holds then is whole records, one per line.
-TEST(StationTest, KillMidUpdateLeavesOnlyWholeRecords) {
-  TempDir dir;
-  const ImageFiles images(dir, 400, 2);
-  const std::string slot = dir.Path("slot");
-  const std::string records = dir.Path("records.jsonl");
-  FwsimProcess station({"station", "--main", images.main, "--second", images.second, "--records", records, slot},
-                       CLI_PATH);
-  ASSERT_FALSE(station.ReadLine().empty());
-  StationOutput output(station);
-  auto first = Plug(slot, dir.Path("first.log"), {"--status", "03:20=0012"});
-  ASSERT_TRUE(output.WaitFor(slot, "failed: 0012 : Errors")) << output.Seen();
-  Unplug(first);
-  auto second = Plug(slot, dir.Path("second.log"), {});
-  ASSERT_TRUE(WaitUntil([&] { return CountLinesWith(dir.Path("second.log"), "cmd=03:00") >= 3; }));
-  station.Signal(SIGKILL);
-  ASSERT_TRUE(station.Wait().has_value());
+// Stopped in the middle of an update: by kill -9, the file holds whole records only, one per line; by Ctrl-C, the
+// update stops at a block boundary and is recorded as interrupted, and the totals count it.
+TEST(StationTest, StoppedMidUpdateLeavesOnlyWholeRecords) {
+  struct Row {
+    int signal;
+    int status;
+    std::vector<std::string> outcomes;
+    const char* totals;
+  };
+  const std::vector<Row> rows = {
+      {SIGKILL, 128 + SIGKILL, {"device_error"}, ""},
+      {SIGINT, 130, {"device_error", "interrupted"}, "station stopped: 2 units, 0 finished, 2 failed"},
+  };
+  for (const Row& row : rows) {
+    TempDir dir;
+    const ImageFiles images(dir, 400, 2);
+    const std::string slot = dir.Path("slot");
+    const std::string records = dir.Path("records.jsonl");
+    FwsimProcess station({"station", "--main", images.main, "--second", images.second, "--records", records, slot},
+                         CLI_PATH);
+    ASSERT_FALSE(station.ReadLine().empty());
+    StationOutput output(station);
+    auto first = Plug(slot, dir.Path("first.log"), {"--status", "03:20=0012"});
+    ASSERT_TRUE(output.WaitFor(slot, "failed: 0012 : Errors")) << output.Seen();
+    Unplug(first);
+    auto second = Plug(slot, dir.Path("second.log"), {});
+    ASSERT_TRUE(WaitUntil([&] { return CountLinesWith(dir.Path("second.log"), "cmd=03:00") >= 3; }));
+    station.Signal(row.signal);
+    EXPECT_EQ(station.Wait(), row.status) << row.signal;
+    EXPECT_NE(station.RestOfOutput().find(row.totals), std::string::npos) << row.signal;
 
-  std::ifstream file(records, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  EXPECT_TRUE(text.str().ends_with("\n"));
-  std::istringstream lines(text.str());
-  int whole = 0;
-  for (std::string line; std::getline(lines, line);) {
-    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
-    EXPECT_TRUE(record.is_object()) << line;
-    ++whole;
+    std::ifstream file(records, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_TRUE(text.str().ends_with("\n")) << row.signal;
+    std::istringstream lines(text.str());
+    std::vector<std::string> outcomes;
+    for (std::string line; std::getline(lines, line);) {
+      const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+      ASSERT_TRUE(record.is_object()) << line;
+      outcomes.push_back(record["outcome"]);
+      if (record["outcome"] == "interrupted") {
+        EXPECT_TRUE(record["phase"].get<std::string>().starts_with("block write, main image")) << line;
+      }
+    }
+    EXPECT_EQ(outcomes, row.outcomes) << row.signal;
+    Unplug(second);
   }
-  EXPECT_EQ(whole, 1);
-  Unplug(second);
 }
 
 }  // namespace
