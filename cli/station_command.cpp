@@ -345,10 +345,10 @@ int RunRecordsCommand(const RecordsOptions& options) {
   for (const std::string& warning : read.warnings) {
     Print(stderr, "fwupdate-cli: warning: " + warning + "\n");
   }
-  std::vector<nlohmann::json> chosen;
+  std::vector<nlohmann::ordered_json> chosen;
   std::ranges::copy_if(read.records, std::back_inserter(chosen),
-                       [&](const nlohmann::json& record) { return station::Matches(record, filter); });
-  std::ranges::stable_sort(chosen, [](const nlohmann::json& a, const nlohmann::json& b) {
+                       [&](const nlohmann::ordered_json& record) { return station::Matches(record, filter); });
+  std::ranges::stable_sort(chosen, [](const nlohmann::ordered_json& a, const nlohmann::ordered_json& b) {
     return a.value("started", std::string()) < b.value("started", std::string());
   });
   const std::string summary = station::RecordsSummary(chosen);

@@ -55,7 +55,7 @@ void ParseRecords(std::string_view text, const std::string& name, RecordsRead& r
     if (line.find_first_not_of(" \t") == std::string_view::npos) {
       continue;
     }
-    nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    nlohmann::ordered_json record = nlohmann::ordered_json::parse(line, nullptr, false);
     if (record.is_discarded() || !record.is_object()) {
       read.warnings.push_back(name + ": line " + std::to_string(lineNumber) +
                               ": not a whole record (cut short when the station stopped?); left out");

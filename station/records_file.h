@@ -30,7 +30,7 @@ class RecordsFile {
 };
 
 struct RecordsRead {
-  std::vector<nlohmann::json> records;
+  std::vector<nlohmann::ordered_json> records;
   std::vector<std::string> warnings;  // "FILE: line N: ...", one per line left out
 };
 

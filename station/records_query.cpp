@@ -58,17 +58,17 @@ constexpr std::array<Column, 7> kTableColumns{{
 }};
 
 // A field as text: a string as it is, a number as JSON writes it, null or missing as nothing.
-std::string Field(const nlohmann::json& record, std::string_view pointer) {
-  const nlohmann::json::json_pointer at{std::string(pointer)};
+std::string Field(const nlohmann::ordered_json& record, std::string_view pointer) {
+  const nlohmann::ordered_json::json_pointer at{std::string(pointer)};
   if (!record.contains(at)) {
     return {};
   }
-  const nlohmann::json& value = record.at(at);
+  const nlohmann::ordered_json& value = record.at(at);
   if (value.is_null()) {
     return {};
   }
   return value.is_string() ? value.get<std::string>()
-                           : value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                           : value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 // Control bytes (a controller's version text may carry any) shown as "\xNN" in the table.
@@ -103,7 +103,7 @@ std::string CsvField(const std::string& text) {
 }
 
 // The first length characters of the record's start, without its "Z", to set against a filter's time.
-std::string StartedAsLong(const nlohmann::json& record, std::size_t length) {
+std::string StartedAsLong(const nlohmann::ordered_json& record, std::size_t length) {
   std::string started = Field(record, "/started");
   if (started.ends_with('Z')) {
     started.pop_back();
@@ -138,7 +138,7 @@ std::optional<std::string> FilterTime(const std::string& text) {
   return time;
 }
 
-bool Matches(const nlohmann::json& record, const RecordFilter& filter) {
+bool Matches(const nlohmann::ordered_json& record, const RecordFilter& filter) {
   if (!filter.since.empty() && StartedAsLong(record, filter.since.size()) < filter.since) {
     return false;
   }
@@ -150,7 +150,7 @@ bool Matches(const nlohmann::json& record, const RecordFilter& filter) {
          (filter.lot.empty() || Field(record, "/lot") == filter.lot);
 }
 
-std::string RecordsTable(const std::vector<nlohmann::json>& records) {
+std::string RecordsTable(const std::vector<nlohmann::ordered_json>& records) {
   std::vector<std::vector<std::string>> rows;
   rows.emplace_back();
   for (const Column& column : kTableColumns) {
@@ -182,7 +182,7 @@ std::string RecordsTable(const std::vector<nlohmann::json>& records) {
   return table;
 }
 
-std::string RecordsCsv(const std::vector<nlohmann::json>& records) {
+std::string RecordsCsv(const std::vector<nlohmann::ordered_json>& records) {
   std::string csv;
   for (std::size_t i = 0; i < kCsvColumns.size(); ++i) {
     csv += std::string(i == 0 ? "" : ",") + std::string(kCsvColumns[i].header);
@@ -197,12 +197,13 @@ std::string RecordsCsv(const std::vector<nlohmann::json>& records) {
   return csv;
 }
 
-std::string RecordsJson(const std::vector<nlohmann::json>& records) {
+std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records) {
   constexpr int kIndent = 2;
-  return nlohmann::json(records).dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return nlohmann::ordered_json(records).dump(kIndent, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+         "\n";
 }
 
-std::string RecordsSummary(const std::vector<nlohmann::json>& records) {
+std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records) {
   std::size_t finished = 0;
   std::map<std::string, std::size_t> failures;
   std::string first;

@@ -21,15 +21,15 @@ struct RecordFilter {
 // The time in a filter's form without its "Z", or nothing when it is not one.
 std::optional<std::string> FilterTime(const std::string& text);
 
-bool Matches(const nlohmann::json& record, const RecordFilter& filter);
+bool Matches(const nlohmann::ordered_json& record, const RecordFilter& filter);
 
 // The records as a table for a person, as CSV for a spreadsheet (a header line, every field of the record, RFC
 // 4180 quoting) and as a JSON array.
-std::string RecordsTable(const std::vector<nlohmann::json>& records);
-std::string RecordsCsv(const std::vector<nlohmann::json>& records);
-std::string RecordsJson(const std::vector<nlohmann::json>& records);
+std::string RecordsTable(const std::vector<nlohmann::ordered_json>& records);
+std::string RecordsCsv(const std::vector<nlohmann::ordered_json>& records);
+std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records);
 
 // units, finished, failed, each failure message with its count (most frequent first), first and last time.
-std::string RecordsSummary(const std::vector<nlohmann::json>& records);
+std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records);
 
 }  // namespace fwu::station

@@ -86,7 +86,7 @@ std::string Unplug(std::unique_ptr<FwsimProcess>& unit) {
   return rest;
 }
 
-std::vector<nlohmann::json> ReadRecords(const std::string& path) {
+std::vector<nlohmann::ordered_json> ReadRecords(const std::string& path) {
   station::RecordsRead read;
   std::string error;
   station::ReadRecordsFile(path, read, error);
@@ -154,7 +154,7 @@ TEST(StationTest, FiveUnitsInTwoSlots) {
       {slotB, "link_failure", -11, nullptr, "block write, second image, address 0x30500", 5},
       {slotB, "finished", nullptr, nullptr, nullptr, 30},
   };
-  std::vector<nlohmann::json> written = ReadRecords(records);
+  std::vector<nlohmann::ordered_json> written = ReadRecords(records);
   ASSERT_EQ(written.size(), rows.size());
   // The two first units ran at once: either may have been recorded first.
   if (written[0]["slot"] != slotA) {
@@ -162,7 +162,7 @@ TEST(StationTest, FiveUnitsInTwoSlots) {
   }
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
-    const nlohmann::json& record = written[i];
+    const nlohmann::ordered_json& record = written[i];
     const std::string name = "record " + std::to_string(i + 1);
     EXPECT_EQ(record["slot"], row.slot) << name;
     EXPECT_TRUE(record["port"].get<std::string>().starts_with("/dev/pts/")) << name;

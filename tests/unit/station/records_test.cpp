@@ -31,7 +31,7 @@ TEST(RecordsTest, ATornLineIsLeftOutAndTheNextRecordIsWhole) {
   std::filesystem::remove(path);
 }
 
-std::vector<nlohmann::json> SmallShift() {
+std::vector<nlohmann::ordered_json> SmallShift() {
   const char* lines =
       R"({"started":"2025-03-04T08:00:01.000Z","ended":"2025-03-04T08:01:30.000Z","slot":"s1","lot":"L1","outcome":"finished","message":"Finished","seconds":89.1}
 {"started":"2025-03-04T08:02:00.000Z","ended":"2025-03-04T08:02:03.000Z","slot":"s2","lot":"L1","outcome":"device_error","message":"0012 : Errors","device_status":18}
