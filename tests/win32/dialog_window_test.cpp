@@ -218,5 +218,40 @@ TEST_F(DialogWindowTest, PumpDispatchesWaitingMessagesAndDropsTheQuitMessage) {
   DestroyWindow(counter);
 }
 
+// The update asks after every block; the queue is looked at when a few milliseconds have passed since the last
+// look, and always once the bar stands at its end, whatever the time.
+TEST_F(DialogWindowTest, PumpLooksAtTheQueueAfterAFewMillisecondsAndAtTheBarsEnd) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = &CountingProcedure;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "FwuPacedPumpCounter";
+  RegisterClassA(&windowClass);
+  const HWND counter =
+      CreateWindowA("FwuPacedPumpCounter", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(counter, nullptr);
+  int received = 0;
+  SetWindowLongPtrA(counter, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+  struct Case {
+    const char* what;
+    int position;  // of 10
+    DWORD pauseMs;
+  };
+  const Case cases[] = {
+      {"mid-update, once the interval has passed", 5, 20},  // past a coarse system timer period too
+      {"at the end, right after a look", 10, 0},
+  };
+  window.ProgressSetRange(10);
+  for (const Case& c : cases) {
+    window.ProgressSetPos(c.position);
+    window.PumpMessages();
+    const int before = received;
+    PostMessageA(counter, WM_APP, 0, 0);
+    Sleep(c.pauseMs);
+    window.PumpMessages();
+    EXPECT_EQ(received, before + 1) << c.what;
+  }
+  DestroyWindow(counter);
+}
+
 }  // namespace
 }  // namespace fwu::test
