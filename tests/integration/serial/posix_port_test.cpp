@@ -52,6 +52,18 @@ std::optional<std::uint8_t> NextByteFromPort(SerialPort& port) {
   return one.empty() ? std::nullopt : std::optional<std::uint8_t>(one[0]);
 }
 
+// A read of waitMs with nothing arriving: it takes nothing, never returns sooner than asked (the protocol's limits
+// are built on that) nor anywhere near a hang, and sleeps rather than spins meanwhile.
+void ExpectAQuietWait(SerialPort& port, std::uint32_t waitMs) {
+  std::array<std::uint8_t, 16> taken{};
+  std::size_t got = 1;
+  const auto usage = Measure([&] { got = port.Read(taken, waitMs); });
+  EXPECT_EQ(got, 0U);
+  EXPECT_GE(usage.wallMs, waitMs);
+  EXPECT_LT(usage.wallMs, kGenerousMs);
+  EXPECT_LT(usage.cpuMs, usage.wallMs / 4);
+}
+
 class PosixSerialPortTest : public ::testing::Test {
  protected:
   void OpenPortOnSlave() { ASSERT_EQ(port.Open(terminal.SlavePath()), OpenResult::Ok); }
@@ -118,20 +130,9 @@ TEST_F(PosixSerialPortTest, EveryByteValueCrossesUnchangedBothWays) {
   EXPECT_THAT(terminal.Receive(all.size()), ElementsAreArray(all));
 }
 
-TEST_F(PosixSerialPortTest, AReadWithNothingArrivingWaitsItsWholeWaitWithoutSpinning) {
+TEST_F(PosixSerialPortTest, AReadWithNothingArrivingWaitsItsWholeWaitInPoll) {
   OpenPortOnSlave();
-  constexpr std::uint32_t kWaitMs = 400;
-  std::array<std::uint8_t, 16> taken{};
-  std::size_t got = 1;
-
-  const auto usage = Measure([&] { got = port.Read(taken, kWaitMs); });
-
-  EXPECT_EQ(got, 0U);
-  // Never sooner than asked (the protocol's limits are built on it), and far from a hang.
-  EXPECT_GE(usage.wallMs, kWaitMs);
-  EXPECT_LT(usage.wallMs, kGenerousMs);
-  // Asleep in poll, not in a loop: the processor is idle.
-  EXPECT_LT(usage.cpuMs, usage.wallMs / 4);
+  ExpectAQuietWait(port, 400);
 }
 
 TEST_F(PosixSerialPortTest, AByteThatArrivesEndsTheWaitAndWhatCameWithItIsTakenToo) {
@@ -181,16 +182,8 @@ TEST_F(PosixSerialPortTest, PurgeDiscardsPendingInput) {
 TEST_F(PosixSerialPortTest, AVanishedPeerReadsNothingWithoutSpinningAndWritesFail) {
   OpenPortOnSlave();
   terminal.CloseMaster();
-  constexpr std::uint32_t kWaitMs = 200;
-  std::array<std::uint8_t, 16> taken{};
-  std::size_t got = 1;
-
   // poll reports the hang-up at once; the read still lets its wait pass, so a caller's deadline loop cannot spin.
-  const auto usage = Measure([&] { got = port.Read(taken, kWaitMs); });
-
-  EXPECT_EQ(got, 0U);
-  EXPECT_GE(usage.wallMs, kWaitMs);
-  EXPECT_LT(usage.cpuMs, usage.wallMs / 4);
+  ExpectAQuietWait(port, 200);
 
   const Bytes frame = {0x10, 0x02, 0x00, 0x10, 0x03};
   const WriteOutcome outcome = port.Write(frame);
@@ -251,14 +244,11 @@ TEST(PosixSerialPort, AFileThatIsNoTerminalHasNoLineSettingsToRead) {
   static_cast<void>(unlink(path.c_str()));
 }
 
-TEST(PosixSerialPort, AClosedPortReadsNothingAfterTheTimeOutAndCannotWrite) {
+TEST(PosixSerialPort, AClosedPortReadsNothingAfterItsWaitAndCannotWrite) {
   PosixSerialPort port;
   const Bytes frame = {0x10, 0x02};
 
-  std::array<std::uint8_t, 4> taken{};
-  const auto usage = Measure([&] { EXPECT_EQ(port.Read(taken, 20), 0U); });
-
-  EXPECT_GE(usage.wallMs, 20);
+  ExpectAQuietWait(port, 20);
   const WriteOutcome outcome = port.Write(frame);
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.written, 0U);
