@@ -18,6 +18,7 @@ namespace fwu {
 
 namespace {
 
+constexpr std::uint32_t kMsPerSecond = 1000;
 constexpr long kNsPerMs = 1000000;
 constexpr long kNsPerSecond = 1000000000;
 
@@ -26,8 +27,6 @@ timespec MonotonicNow() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return now;
 }
-
-constexpr std::uint32_t kMsPerSecond = 1000;
 
 timespec AddMs(timespec time, std::uint32_t ms) {
   time.tv_sec += static_cast<time_t>(ms / kMsPerSecond);
