@@ -20,7 +20,7 @@ HANDLE ConsoleOf(std::FILE* stream) {
 }  // namespace
 
 std::unique_ptr<SerialPort> NewSerialPort() {
-  return std::make_unique<Win32SerialPort>();
+  return std::make_unique<Win32SerialPort>(Win32SerialPort::WaitStyle::WholeWaits);
 }
 
 std::unique_ptr<Clock> NewClock() {

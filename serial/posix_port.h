@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -11,8 +11,8 @@
 namespace fwu {
 
 // The serial line on a POSIX terminal device (a USB adapter's /dev/ttyUSB0, or a pseudo-terminal in the tests).
-// The port name is the device path. The line is raw 38400 baud 8-N-1, held exclusively while open, and reads
-// follow the same short time-out as the Windows port: a read that finds nothing returns after 2 ms.
+// The port name is the device path. The line is raw 38400 baud 8-N-1 and held exclusively while open. A read
+// sleeps in poll until a byte arrives or its wait is over: one wake-up per burst from the controller.
 class PosixSerialPort : public SerialPort {
  public:
   PosixSerialPort() = default;
@@ -22,7 +22,7 @@ class PosixSerialPort : public SerialPort {
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return fd_.IsValid(); }
 
-  std::optional<std::uint8_t> ReadByte() override;
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;
 

@@ -35,18 +35,18 @@ class CountingPort : public SerialPort {
   OpenResult Open(const std::string& portName) override { return port_.Open(portName); }
   void Close() override { port_.Close(); }
   [[nodiscard]] bool IsOpen() const override { return port_.IsOpen(); }
-  std::optional<std::uint8_t> ReadByte() override {
-    auto byte = port_.ReadByte();
-    received_ += byte ? 1U : 0U;
-    return byte;
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override {
+    const std::size_t got = port_.Read(into, waitMs);
+    received_ += got;
+    return got;
   }
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override { return port_.Write(bytes); }
   void Purge() override { port_.Purge(); }
-  [[nodiscard]] std::uint32_t Received() const { return received_; }
+  [[nodiscard]] std::size_t Received() const { return received_; }
 
  private:
   SerialPort& port_;
-  std::uint32_t received_ = 0;
+  std::size_t received_ = 0;
 };
 
 }  // namespace
@@ -62,14 +62,14 @@ Presence ProbeController(SerialPort& port, Clock& clock, const std::string& devi
   if ((!hold || !port.IsOpen()) && !OpenPort(counting, window, device)) {
     return Presence::NoPort;
   }
-  Link link{counting, clock};
+  Link link(counting, clock);
   std::array<std::uint8_t, kReplySize> reply{};
   SendBootId(link, window);
   ReceiveBootReply(link, window, reply);
   Presence presence = Presence::Silent;
   if (counting.Received() != 0) {
     // The enquiry decides, as in the update: an ACK, or anything sent back to it (a refusal), is a controller.
-    const std::uint32_t beforeEnquiry = counting.Received();
+    const std::size_t beforeEnquiry = counting.Received();
     const bool confirmed = ConfirmBootLoader(link, window) == 0;
     presence = confirmed || counting.Received() != beforeEnquiry ? Presence::Answering : Presence::Silent;
   }

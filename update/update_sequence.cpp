@@ -125,7 +125,7 @@ class UpdateRun {
 
   bool WriteBlock() {
     // Drops whatever the controller sent out of turn before the block goes out.
-    link_.port.Purge();
+    PurgeLine(link_);
     return CallCommand(link_, window_, blockPayload_, blockAnswer_, kBlockAnswerCapacity) >= 0;
   }
 
