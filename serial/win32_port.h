@@ -21,6 +21,7 @@ class Win32SerialPort : public SerialPort {
   OpenResult Open(const std::string& portName) override;
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return handle_.IsValid(); }
+  [[nodiscard]] std::string OpenFailureReason() const override { return openFailure_; }
 
   std::optional<std::uint8_t> ReadByte() override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
@@ -28,8 +29,10 @@ class Win32SerialPort : public SerialPort {
 
  private:
   OpenResult Configure();
+  OpenResult Failed(OpenResult result);
 
   Win32Handle handle_;
+  std::string openFailure_;
 };
 
 }  // namespace fwu
