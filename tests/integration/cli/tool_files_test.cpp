@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include "fwsim_process.h"
@@ -25,6 +26,11 @@ const ToolFile kToolFiles[] = {
     {"objcopy_srec_main", "objcopy", "main", "objcopy -I binary -O srec --change-addresses 0xFFF80000 {in} {out}"},
     {"objcopy_ihex_second", "objcopy", "second", "objcopy -I binary -O ihex --change-addresses 0x30000 {in} {out}"},
 };
+
+// How a row is named in the test list.
+void PrintTo(const ToolFile& row, std::ostream* out) {
+  *out << row.command;
+}
 
 class ToolFileTest : public testing::TestWithParam<ToolFile> {};
 
