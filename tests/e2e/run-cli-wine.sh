@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # fwupdate-cli.exe under Wine, as a script on a production line would run it: `ports` lists without failing, and
 # `update COM7` against the simulated controller on a pseudo-terminal ends "Finished" with exit status 0, a JSON
-# record saying so, and the controller's memory equal to the carried images.
+# record saying so (replacing an earlier summary), and the controller's memory equal to the carried images; an
+# absent port is named with the system's reason, and a port given twice is refused.
 #
 #   tests/e2e/run-cli-wine.sh [BUILD_DIR] [WINE_LOADER]
 #
@@ -70,6 +71,8 @@ for _ in $(seq 100); do
   [ -L "$work/com7" ] && break
   sleep 0.1
 done
+# A summary from an earlier run, which the new one replaces whole.
+echo '{"previous": true}' >"$work/summary.json"
 "$loader" "$exe" update COM7 --json "Z:$work/summary.json" >"$work/update.out" 2>&1
 status=$?
 check "update COM7 exits 0" test "$status" -eq 0
@@ -83,10 +86,17 @@ sim_status=$?
 sim_pid=
 check "the controller's memory equals the images" grep -q 'memory: main equal, second equal' "$work/sim.out"
 check "the simulated controller exits 0" test "$sim_status" -eq 0
+"$loader" "$exe" update COM9 >"$work/absent.out" 2>&1
+status=$?
+check "an absent port exits 3 with the system's reason" test "$status" -eq 3
+check "the outcome line reads \"COM9: Open Err1: no such device\"" \
+  grep -qx 'COM9: Open Err1: no such device' <(tr -d '\r' <"$work/absent.out")
+"$loader" "$exe" update COM7 '\\.\com7' >"$work/twice.out" 2>&1
+check "a port given twice exits 2" test $? -eq 2
 
 if [ "$failed" -ne 0 ]; then
   echo "--- ports"; cat "$work/ports.out"
-  echo "--- update"; cat "$work/update.out"
+  echo "--- update"; cat "$work/update.out" "$work/absent.out" "$work/twice.out"
   echo "--- controller"; cat "$work/sim.out" "$work/sim.err"
 fi
 echo "cli-wine: $passed passed, $failed failed"
