@@ -14,10 +14,12 @@
 
 # shellcheck shell=bash
 
-# A static i386 ELF program of 96 bytes: one program header loading it at 0x08048000, then
+# A static i386 ELF program of 96 bytes: the ELF header, one program header loading the file at 0x08048000, then
 # mov eax, 1; mov ebx, 42; int 0x80 (exit with status 42).
-WINE32_TEST_ELF='7f454c46010101000000000000000000020003000100000054800408340000000000000000000000340020000100000000000000'\
-'0100000000000000008004080080040860000000600000000500000000100000b801000000bb2a000000cd80'
+WINE32_TEST_ELF='7f454c46010101000000000000000000020003000100000054800408'\
+'340000000000000000000000340020000100000000000000'\
+'0100000000000000008004080080040860000000600000000500000000100000'\
+'b801000000bb2a000000cd80'
 
 # wine32__run <program> [arguments...]
 #   Runs the program straight from this shell (execve and no more: tools that search PATH hand a program the kernel
@@ -94,7 +96,9 @@ wine32_probe() {
     if [ "$wine32__status" -eq "$wine32__expected" ]; then
       WINE32_DETAIL="no $loader; the kernel runs 32-bit programs (scripts/install-deps.sh installs wine32:i386)"
     else
-      WINE32_DETAIL="no $loader; a 32-bit test program ended with status $wine32__status ${wine32__output:+($wine32__output) }instead of $wine32__expected, so whether the kernel runs 32-bit programs is not known"
+      WINE32_DETAIL="no $loader; a 32-bit test program ended with status $wine32__status"
+      WINE32_DETAIL+=" ${wine32__output:+($wine32__output) }instead of $wine32__expected, so whether the kernel runs"
+      WINE32_DETAIL+=" 32-bit programs is not known"
     fi
   fi
 }
