@@ -28,7 +28,7 @@ fi
 wine32_probe
 packages32=()
 if [ "$WINE32_STATE" = no-32-bit ]; then
-  echo "32-bit Wine: this kernel runs no 32-bit programs, so wine32:i386 is not installed ($WINE32_DETAIL)"
+  echo "32-bit Wine: this kernel runs no 32-bit programs, so wine32:i386 is left out ($WINE32_DETAIL)"
 else
   # The 32-bit Wine runs the shipped 32-bit program beside wine64.
   packages32=(wine32:i386)
