@@ -94,7 +94,7 @@ wine32_probe() {
   else
     WINE32_STATE=not-installed WINE32_ANSWER="not installed"
     if [ "$wine32__status" -eq "$wine32__expected" ]; then
-      WINE32_DETAIL="no $loader; the kernel runs 32-bit programs (scripts/install-deps.sh installs wine32:i386)"
+      WINE32_DETAIL="no $loader, though the kernel runs 32-bit programs: scripts/install-deps.sh installs wine32:i386"
     else
       WINE32_DETAIL="no $loader; a 32-bit test program ended with status $wine32__status"
       WINE32_DETAIL+=" ${wine32__output:+($wine32__output) }instead of $wine32__expected, so whether the kernel runs"
