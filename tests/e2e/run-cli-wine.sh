@@ -4,18 +4,17 @@
 # record saying so (replacing an earlier summary), and the controller's memory equal to the carried images; an
 # absent port is named with the system's reason, and a port given twice is refused.
 #
-#   tests/e2e/run-cli-wine.sh [BUILD_DIR] [WINE_LOADER]
+#   tests/e2e/run-cli-wine.sh [BUILD_DIR]
 #
-# BUILD_DIR is a MinGW build (default build/mingw-x86_64); WINE_LOADER runs its .exe: /usr/lib/wine/wine64 for
-# the 64-bit build (the default), /usr/lib/wine/wine for the 32-bit one. The simulated controller comes from
-# build/release or build/native (FWU_SIM overrides). Prints "cli-wine: N passed, M failed".
+# BUILD_DIR is a MinGW build (default build/mingw-x86_64); its .exe runs under the Wine loader that matches it
+# (wine_loader: the 32-bit one for build/mingw-i686). The simulated controller comes from build/release or
+# build/native (FWU_SIM overrides). Prints "cli-wine: N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=tests/wine/wine-common.sh
 . "$root/tests/wine/wine-common.sh"
 
 build=${1:-$root/build/mingw-x86_64}
-loader=${2:-/usr/lib/wine/wine64}
 exe=$build/cli/fwupdate-cli.exe
 sim=${FWU_SIM:-}
 for candidate in "$root/build/release/sim/fwsim" "$root/build/native/sim/fwsim"; do
@@ -23,7 +22,7 @@ for candidate in "$root/build/release/sim/fwsim" "$root/build/native/sim/fwsim";
 done
 [ -f "$exe" ] || { echo "cli-wine: $exe is not built"; exit 1; }
 [ -x "$sim" ] || { echo "cli-wine: no simulated controller built (release or native preset)"; exit 1; }
-[ -x "$loader" ] || { echo "cli-wine: no Wine loader $loader"; exit 1; }
+loader=$(wine_loader "$exe") || { echo "cli-wine: cannot run $exe"; exit 1; }
 
 work=$(mktemp -d /tmp/fwu-cli-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
