@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <string>
 
@@ -18,11 +17,12 @@ std::unique_ptr<Clock> NewClock();
 // time-outs rely on and a console that understands the cursor sequences of the progress lines.
 void PrepareProcess();
 
-// A time in UTC, broken into its calendar parts (the C library's own calls differ by platform).
-std::tm UtcCalendar(std::time_t time);
-
 // The machine's name, for a station that is given none; empty when the system does not say.
 std::string HostName();
+
+// What a port name stands for, so that one port given twice is seen however it is spelled: on POSIX the device
+// with links and "./" resolved, on Windows the COM name without its "\\.\" prefix, in capitals.
+std::string PortIdentity(const std::string& portName);
 
 // Whether the stream is a terminal that takes cursor movement, and how many columns it has.
 bool IsTerminal(std::FILE* stream);

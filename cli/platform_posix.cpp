@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
 
 #include "cli/platform.h"
 #include "serial/posix_clock.h"
@@ -25,18 +26,18 @@ std::unique_ptr<Clock> NewClock() {
 
 void PrepareProcess() {}
 
-std::tm UtcCalendar(std::time_t time) {
-  std::tm utc{};
-  gmtime_r(&time, &utc);
-  return utc;
-}
-
 std::string HostName() {
   std::array<char, 256> name{};
   if (gethostname(name.data(), name.size() - 1) != 0) {
     return {};
   }
   return name.data();
+}
+
+std::string PortIdentity(const std::string& portName) {
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::weakly_canonical(portName, error);
+  return error ? portName : device.string();
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -1,7 +1,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
+#include <string_view>
 
 #include "cli/platform.h"
 #include "serial/win32_clock.h"
@@ -41,12 +44,6 @@ void PrepareProcess() {
   }
 }
 
-std::tm UtcCalendar(std::time_t time) {
-  std::tm utc{};
-  gmtime_s(&utc, &time);
-  return utc;
-}
-
 std::string HostName() {
   std::array<char, MAX_COMPUTERNAME_LENGTH + 1> name{};
   DWORD size = static_cast<DWORD>(name.size());
@@ -54,6 +51,17 @@ std::string HostName() {
     return {};
   }
   return std::string(name.data(), size);
+}
+
+std::string PortIdentity(const std::string& portName) {
+  constexpr std::string_view kDevicePrefix = "\\\\.\\";
+  std::string name = portName;
+  if (name.starts_with(kDevicePrefix)) {
+    name.erase(0, kDevicePrefix.size());
+  }
+  std::ranges::transform(name, name.begin(),
+                         [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+  return name;
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -7,16 +7,14 @@
 #include <mutex>
 #include <thread>
 
-#include "build_version.h"
 #include "cli/image_set.h"
-#include "cli/interrupt.h"
 #include "cli/line_model.h"
 #include "cli/platform.h"
 #include "cli/port_job.h"
 #include "cli/progress_line.h"
 #include "cli/station_screen.h"
+#include "cli/stop_signals.h"
 #include "cli/summary.h"
-#include "firmware_files/sha256.h"
 #include "serial/port_list.h"
 #include "station/probe.h"
 #include "station/records_file.h"
@@ -46,16 +44,7 @@ struct Shift {
   std::string operatorName;
   std::string lot;
   std::string traceDir;
-  nlohmann::ordered_json images;
 };
-
-nlohmann::ordered_json ImageSources(const ImageFiles& files, const FirmwareImages& images) {
-  const auto one = [](const std::string& source, std::span<const std::uint8_t> image) {
-    return nlohmann::ordered_json{{"source", source.empty() ? std::string("carried") : source},
-                                  {"sha256", files::Sha256Hex(image)}};
-  };
-  return {{"main", one(files.main, images.main)}, {"second", one(files.second, images.second)}};
-}
 
 // The adapter behind a port, as the port list knows it; empty parts where it does not (a pseudo-terminal).
 PortInfo AdapterOf(const std::string& device) {
@@ -122,7 +111,7 @@ class Station {
     station::CycleLimits limits;
     limits.maxFailuresInRow = options.maxFailures;
     for (auto& slot : slots_) {
-      slot->cycle = std::make_unique<station::SlotCycle>(Seams(*slot), *slot->clock, InterruptRequested(), limits);
+      slot->cycle = std::make_unique<station::SlotCycle>(Seams(*slot), *slot->clock, StopFlag(), limits);
     }
   }
 
@@ -165,7 +154,7 @@ class Station {
     std::unique_ptr<wire::TraceSink> trace;
     if (!shift_.traceDir.empty()) {
       tracePath = (std::filesystem::path(shift_.traceDir) /
-                   (FileNamePart(slot.slot.text) + "-" + FileNamePart(UtcText(started)) + ".txt"))
+                   (FileNamePart(slot.slot.text) + "-" + FileNamePart(IsoTime(started)) + ".txt"))
                       .string();
       std::string error;
       trace = wire::OpenTrace(tracePath, &error);
@@ -173,8 +162,7 @@ class Station {
         tracePath = "not written: " + error;
       }
     }
-    auto job = std::make_shared<PortJob>(device, Task::Update, images_.Images(), models_, InterruptRequested(),
-                                         std::move(trace));
+    auto job = std::make_shared<PortJob>(device, Task::Update, images_.Images(), models_, StopFlag(), std::move(trace));
     {
       const std::lock_guard lock(slot.mutex);
       slot.job = job;
@@ -184,7 +172,8 @@ class Station {
     if (std::string error; !job->FinishTrace(&error)) {
       tracePath = "not written: " + error;
     }
-    const PortReport report = job->Report();
+    PortReport report = job->Report();
+    report.images = images_.Sources();
     {
       const std::lock_guard lock(slot.mutex);
       slot.job.reset();
@@ -198,35 +187,28 @@ class Station {
     unit.interrupted = report.verdict.outcome == Outcome::Interrupted;
     unit.message = Printable(report.verdict.message);
     // One line: a record is whole or, cut by a crash, a line that readers leave out.
-    unit.record = Record(slot, device, report, started, tracePath)
-                      .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    unit.record =
+        Record(slot, report, tracePath).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     return unit;
   }
 
-  nlohmann::ordered_json Record(const StationSlot& slot, const std::string& device, const PortReport& report,
-                                std::chrono::system_clock::time_point started, const std::string& tracePath) const {
-    const PortInfo adapter = AdapterOf(device);
+  // The unit's record: the slot, the adapter and the shift, then the port's record as `update --json` writes it.
+  nlohmann::ordered_json Record(const StationSlot& slot, const PortReport& report, const std::string& tracePath) const {
+    const PortInfo adapter = AdapterOf(report.port);
     nlohmann::ordered_json record{
         {"slot", slot.slot.text},
-        {"port", device},
+        {"port", report.port},
         {"usb_id", TextOrNull(adapter.usbId)},
         {"usb_serial", TextOrNull(adapter.serial)},
         {"usb_location", TextOrNull(adapter.location)},
         {"station", shift_.station},
         {"operator", TextOrNull(shift_.operatorName)},
         {"lot", TextOrNull(shift_.lot)},
-        {"started", UtcText(started)},
-        {"ended", UtcNow()},
-        {"seconds", nullptr},  // filled in below, from the update's own count
     };
     const nlohmann::ordered_json port = PortRecord(report);
     for (const auto& [key, value] : port.items()) {
-      if (key != "port") {
-        record[key] = value;
-      }
+      record[key] = value;
     }
-    record["images"] = shift_.images;
-    record["program_version"] = std::string(FWU_VERSION) + " (commit " + FWU_COMMIT + ")";
     record["trace"] = TextOrNull(tracePath);
     return record;
   }
@@ -245,8 +227,8 @@ class Station {
   }
 
   int ExitStatusAtEnd() const {
-    if (InterruptRequested().load()) {
-      return kExitInterrupted;
+    if (StopFlag().load()) {
+      return StopStatus();
     }
     // Every slot stopped by itself: a record that could not be written, or failures in a row.
     for (const auto& slot : slots_) {
@@ -279,11 +261,11 @@ int RunStationCommand(const StationOptions& options) {
     Print(stderr, "fwupdate-cli: " + error + "\n");
   }
   ImageSet images;
-  if (!slots.errors.empty() || !images.Load(options.images, stderr)) {
+  if (!slots.errors.empty() || !images.Load(options.images)) {
     return kExitUsage;
   }
   Shift shift{options.station.empty() ? HostName() : options.station, options.operatorName, options.lot,
-              options.traceDir, ImageSources(options.images, images.Images())};
+              options.traceDir};
   if (shift.station.empty()) {
     shift.station = "station";
   }
@@ -304,7 +286,7 @@ int RunStationCommand(const StationOptions& options) {
   }
 
   PrepareProcess();
-  InstallInterruptHandler();
+  InstallStopHandlers();
   std::FILE* out = stdout;
   Print(out, "station " + Printable(shift.station) + ": records to " + Printable(recordsPath) + "; " +
                  std::to_string(slots.slots.size()) + (slots.slots.size() == 1 ? " slot" : " slots") +
@@ -313,10 +295,12 @@ int RunStationCommand(const StationOptions& options) {
   Station station(options, slots.slots, std::move(shift), images, records, out);
   const int status = station.Run();
   const StationTotals totals = station.Totals();
-  Print(out, "station stopped: " + std::to_string(totals.finished + totals.failed) + " units, " +
+  const std::string cause = StopCause().empty() ? std::string() : " by " + StopCause();
+  Print(out, "station stopped" + cause + ": " + std::to_string(totals.finished + totals.failed) + " units, " +
                  std::to_string(totals.finished) + " finished, " + std::to_string(totals.failed) + " failed, in " +
                  ClockText(totals.seconds) + "\n");
   static_cast<void>(std::fflush(out));
+  RunEnded(status);
   return status;
 }
 
@@ -349,7 +333,7 @@ int RunRecordsCommand(const RecordsOptions& options) {
   std::ranges::copy_if(read.records, std::back_inserter(chosen),
                        [&](const nlohmann::ordered_json& record) { return station::Matches(record, filter); });
   std::ranges::stable_sort(chosen, [](const nlohmann::ordered_json& a, const nlohmann::ordered_json& b) {
-    return a.value("started", std::string()) < b.value("started", std::string());
+    return a.value("started_at", std::string()) < b.value("started_at", std::string());
   });
   const std::string summary = station::RecordsSummary(chosen);
   if (options.format == "csv") {

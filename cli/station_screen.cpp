@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <ctime>
 
 #include "cli/platform.h"
 #include "cli/progress_line.h"
+#include "cli/summary.h"
 
 namespace fwu::cli {
 
@@ -33,21 +33,6 @@ std::string StateOf(const SlotView& view, const LineModels& models) {
 }
 
 }  // namespace
-
-std::string UtcText(std::chrono::system_clock::time_point at) {
-  const auto second = std::chrono::floor<std::chrono::seconds>(at);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(at - second).count();
-  const std::tm utc = UtcCalendar(std::chrono::system_clock::to_time_t(second));
-  std::array<char, 32> text{};
-  const std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
-  std::array<char, 8> fraction{};
-  static_cast<void>(std::snprintf(fraction.data(), fraction.size(), ".%03dZ", static_cast<int>(millis)));
-  return std::string(text.data(), length) + fraction.data();
-}
-
-std::string UtcNow() {
-  return UtcText(std::chrono::system_clock::now());
-}
 
 std::string StationHeader(const std::string& station, const StationTotals& totals) {
   const double hours = totals.seconds / kSecondsPerHour;
@@ -106,7 +91,8 @@ void StationScreen::Event(const std::string& slot, const station::SlotStatus& st
     return;
   }
   SlotView view{slot, status, std::nullopt};
-  const std::string line = UtcNow() + "  " + SlotLine(view, 0, models_, SIZE_MAX) + "\n";
+  const std::string line =
+      IsoTime(std::chrono::system_clock::now()) + "  " + SlotLine(view, 0, models_, SIZE_MAX) + "\n";
   const std::lock_guard lock(eventMutex_);
   static_cast<void>(std::fputs(line.c_str(), out_));
   static_cast<void>(std::fflush(out_));

@@ -65,8 +65,4 @@ class StationScreen {
   RedrawThread redraw_{[this] { Draw(); }};
 };
 
-// Now in UTC, as ISO 8601 with milliseconds: "2025-03-04T13:05:09.123Z".
-std::string UtcNow();
-std::string UtcText(std::chrono::system_clock::time_point at);
-
 }  // namespace fwu::cli

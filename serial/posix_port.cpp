@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -162,11 +163,32 @@ PosixSerialPort::~PosixSerialPort() {
   Release();
 }
 
+std::string DescribeOpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device";
+    case EACCES:
+    case EPERM:
+      return "permission denied (is the user in the dialout group?)";
+    case EBUSY:
+    case EWOULDBLOCK:  // the advisory lock of another updater
+      return "in use by another program";
+    case ENOTTY:
+    case EINVAL:
+      return "not a serial port";
+    default:
+      return std::strerror(error);
+  }
+}
+
 OpenResult PosixSerialPort::Open(const std::string& portName) {
   Close();
+  openFailure_.clear();
   FileDescriptor fd(::open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.IsValid() || !TakeExclusiveUse(fd.Get())) {
-    return OpenResult::OpenFailed;
+    return Failed(OpenResult::OpenFailed, errno);
   }
   fd_ = std::move(fd);
   const OpenResult result = Configure();
@@ -176,14 +198,26 @@ OpenResult PosixSerialPort::Open(const std::string& portName) {
   return result;
 }
 
+OpenResult PosixSerialPort::Failed(OpenResult result, int error) {
+  openFailure_ = DescribeOpenError(error);
+  return result;
+}
+
 OpenResult PosixSerialPort::Configure() {
   termios settings{};
   if (tcgetattr(fd_.Get(), &settings) != 0) {
-    return OpenResult::ReadSettingsFailed;
+    return Failed(OpenResult::ReadSettingsFailed, errno);
   }
   MakeRaw8N1(settings);
+  // A driver that takes the request but not every setting sets no errno: the read-back tells.
+  errno = 0;
   if (!SetSpeed(settings) || tcsetattr(fd_.Get(), TCSANOW, &settings) != 0 || !HoldsLineSettings(fd_.Get())) {
-    return OpenResult::WriteSettingsFailed;
+    const int error = errno;
+    if (error == 0) {
+      openFailure_ = "the driver did not take 38400 baud 8-N-1";
+      return OpenResult::WriteSettingsFailed;
+    }
+    return Failed(OpenResult::WriteSettingsFailed, error);
   }
   RequestLowLatency(fd_.Get());
   RaiseModemLines(fd_.Get());

@@ -21,6 +21,7 @@ class PosixSerialPort : public SerialPort {
   OpenResult Open(const std::string& portName) override;
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return fd_.IsValid(); }
+  [[nodiscard]] std::string OpenFailureReason() const override { return openFailure_; }
 
   std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
@@ -28,9 +29,15 @@ class PosixSerialPort : public SerialPort {
 
  private:
   OpenResult Configure();
+  OpenResult Failed(OpenResult result, int error);
   void Release();
 
   FileDescriptor fd_;
+  std::string openFailure_;
 };
+
+// An errno of a failed open, in the operator's words: "no such device", "permission denied (is the user in the
+// dialout group?)", "in use by another program", "not a serial port"; the system's text for any other.
+std::string DescribeOpenError(int error);
 
 }  // namespace fwu

@@ -36,6 +36,10 @@ class SerialPort {
   virtual OpenResult Open(const std::string& portName) = 0;
   virtual void Close() = 0;
   [[nodiscard]] virtual bool IsOpen() const = 0;
+  // Why the last Open failed, as the system told it, with a hint where one helps: "no such device",
+  // "permission denied (is the user in the dialout group?)", "in use by another program". Empty when the port
+  // cannot tell or the last Open succeeded. The operator's message stays the dialog's ("Open Err1").
+  [[nodiscard]] virtual std::string OpenFailureReason() const { return {}; }
 
   // Waits until at least one byte has arrived or waitMs have passed, then takes what has arrived, at most
   // into.size() bytes, and returns how many. 0 means nothing came: the wait ran out, or the port gave up sooner (a

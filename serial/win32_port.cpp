@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 
 #include "serial/port_connection.h"
 
@@ -51,15 +52,46 @@ void RaiseModemLines(HANDLE port) {
   static_cast<void>(EscapeCommFunction(port, SETRTS));
 }
 
+// The system's error of a failed step, in the operator's words; the system's own text for the rarer ones.
+std::string DescribeOpenError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return "no such device";
+    // A COM port held open by another program is refused with "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return "in use by another program (access denied)";
+    default:
+      break;
+  }
+  constexpr DWORD kTextSize = 256;
+  char text[kTextSize] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      text, kTextSize, nullptr);
+  std::string described(text, length);
+  while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == '.')) {
+    described.pop_back();
+  }
+  return described.empty() ? "system error " + std::to_string(error) : described;
+}
+
 }  // namespace
+
+OpenResult Win32SerialPort::Failed(OpenResult result) {
+  openFailure_ = DescribeOpenError(GetLastError());
+  return result;
+}
 
 OpenResult Win32SerialPort::Open(const std::string& portName) {
   Close();
+  openFailure_.clear();
   // No sharing: a port that another program holds open is refused here.
   Win32Handle handle(CreateFileA(Win32DevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle.IsValid()) {
-    return OpenResult::OpenFailed;
+    return Failed(OpenResult::OpenFailed);
   }
   handle_ = std::move(handle);
   byteWaitMs_.reset();
@@ -74,14 +106,14 @@ OpenResult Win32SerialPort::Configure() {
   DCB settings{};
   settings.DCBlength = sizeof(settings);
   if (GetCommState(handle_.Get(), &settings) == FALSE) {
-    return OpenResult::ReadSettingsFailed;
+    return Failed(OpenResult::ReadSettingsFailed);
   }
   if (!WriteLineSettings(handle_.Get(), settings)) {
-    return OpenResult::WriteSettingsFailed;
+    return Failed(OpenResult::WriteSettingsFailed);
   }
   // The queue sizes are asked for after the line settings.
   if (SetupComm(handle_.Get(), kQueueBytes, kQueueBytes) == FALSE) {
-    return OpenResult::QueueSizeFailed;
+    return Failed(OpenResult::QueueSizeFailed);
   }
   SetShortTimeouts(handle_.Get());
   RaiseModemLines(handle_.Get());

@@ -31,6 +31,7 @@ class Win32SerialPort : public SerialPort {
   OpenResult Open(const std::string& portName) override;
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return handle_.IsValid(); }
+  [[nodiscard]] std::string OpenFailureReason() const override { return openFailure_; }
 
   std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
@@ -46,10 +47,12 @@ class Win32SerialPort : public SerialPort {
   std::optional<std::size_t> ReadWithin(std::span<std::uint8_t> into, std::uint32_t waitMs);
   // Sets the read time-out for one byte to waitMs, unless it is set so already.
   void SetByteWait(std::uint32_t waitMs);
+  OpenResult Failed(OpenResult result);
 
   WaitStyle style_;
   Win32Handle handle_;
   std::optional<std::uint32_t> byteWaitMs_;  // the read time-out set by SetByteWait, while it holds
+  std::string openFailure_;
 };
 
 }  // namespace fwu

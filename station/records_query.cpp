@@ -15,10 +15,10 @@ struct Column {
   std::string_view pointer;  // JSON pointer into the record
 };
 
-// Every field of a record, in its order, for the CSV.
-constexpr std::array<Column, 27> kCsvColumns{{
-    {"started", "/started"},
-    {"ended", "/ended"},
+// Every field of a record, in its order, for the CSV; the images as the station writes them, main then second.
+constexpr std::array<Column, 30> kCsvColumns{{
+    {"started_at", "/started_at"},
+    {"ended_at", "/ended_at"},
     {"seconds", "/seconds"},
     {"station", "/station"},
     {"operator", "/operator"},
@@ -30,25 +30,28 @@ constexpr std::array<Column, 27> kCsvColumns{{
     {"usb_location", "/usb_location"},
     {"outcome", "/outcome"},
     {"message", "/message"},
+    {"reason", "/reason"},
     {"result_code", "/result_code"},
     {"device_status", "/device_status"},
+    {"device_status_text", "/device_status_text"},
     {"phase", "/phase"},
     {"block_address", "/block_address"},
+    {"block_address_text", "/block_address_text"},
     {"blocks_written", "/blocks_written"},
     {"blocks_skipped", "/blocks_skipped"},
     {"controller_version", "/controller_version"},
     {"carried_version", "/carried_version"},
-    {"main_source", "/images/main/source"},
-    {"main_sha256", "/images/main/sha256"},
-    {"second_source", "/images/second/source"},
-    {"second_sha256", "/images/second/sha256"},
     {"program_version", "/program_version"},
+    {"main_source", "/images/0/source"},
+    {"main_sha256", "/images/0/sha256"},
+    {"second_source", "/images/1/source"},
+    {"second_sha256", "/images/1/sha256"},
     {"trace", "/trace"},
 }};
 
 // The few a person reads first, for the table.
 constexpr std::array<Column, 7> kTableColumns{{
-    {"started", "/started"},
+    {"started", "/started_at"},
     {"slot", "/slot"},
     {"outcome", "/outcome"},
     {"seconds", "/seconds"},
@@ -104,7 +107,7 @@ std::string CsvField(const std::string& text) {
 
 // The first length characters of the record's start, without its "Z", to set against a filter's time.
 std::string StartedAsLong(const nlohmann::ordered_json& record, std::size_t length) {
-  std::string started = Field(record, "/started");
+  std::string started = Field(record, "/started_at");
   if (started.ends_with('Z')) {
     started.pop_back();
   }
@@ -214,8 +217,8 @@ std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records) {
     } else {
       ++failures[ForTable(Field(record, "/message"))];
     }
-    const std::string started = Field(record, "/started");
-    const std::string ended = Field(record, "/ended");
+    const std::string started = Field(record, "/started_at");
+    const std::string ended = Field(record, "/ended_at");
     first = first.empty() || (!started.empty() && started < first) ? started : first;
     last = std::max(last, ended.empty() ? started : ended);
   }

@@ -39,7 +39,8 @@ WatchedPort::~WatchedPort() {
 
 OpenResult WatchedPort::Open(const std::string& portName) {
   const OpenResult result = inner_.Open(portName);
-  Note(OpenNote(portName, result));
+  const std::string reason = result == OpenResult::Ok ? std::string() : inner_.OpenFailureReason();
+  Note(OpenNote(portName, result) + (reason.empty() ? "" : " (" + reason + ")"));
   return result;
 }
 

@@ -33,6 +33,7 @@ class WatchedPort : public SerialPort {
   OpenResult Open(const std::string& portName) override;
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return inner_.IsOpen(); }
+  [[nodiscard]] std::string OpenFailureReason() const override { return inner_.OpenFailureReason(); }
   std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;

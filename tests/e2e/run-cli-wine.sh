@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
 # fwupdate-cli.exe under Wine, as a script on a production line would run it: `ports` lists without failing, and
 # `update COM7` against the simulated controller on a pseudo-terminal ends "Finished" with exit status 0, a JSON
-# record saying so, and the controller's memory equal to the carried images. Then the production station on COM7:
-# a unit plugged in (COM7's link made) is updated once and recorded while it stays, and after it is taken out (the
-# link removed) the next unit is updated and recorded too.
+# record saying so (replacing an earlier summary), and the controller's memory equal to the carried images; an
+# absent port is named with the system's reason, and a port given twice is refused. Then the production station on
+# COM7: a unit plugged in (COM7's link made) is updated once and recorded while it stays, and after it is taken out
+# (the link removed) the next unit is updated and recorded too.
 #
-#   tests/e2e/run-cli-wine.sh [BUILD_DIR] [WINE_LOADER]
+#   tests/e2e/run-cli-wine.sh [BUILD_DIR]
 #
-# BUILD_DIR is a MinGW build (default build/mingw-x86_64); WINE_LOADER runs its .exe: /usr/lib/wine/wine64 for
-# the 64-bit build (the default), /usr/lib/wine/wine for the 32-bit one. The simulated controller comes from
-# build/release or build/native (FWU_SIM overrides). Prints "cli-wine: N passed, M failed".
+# BUILD_DIR is a MinGW build (default build/mingw-x86_64); its .exe runs under the Wine loader that matches it
+# (wine_loader: the 32-bit one for build/mingw-i686). The simulated controller comes from build/release or
+# build/native (FWU_SIM overrides). Prints "cli-wine: N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=tests/wine/wine-common.sh
 . "$root/tests/wine/wine-common.sh"
 
 build=${1:-$root/build/mingw-x86_64}
-loader=${2:-/usr/lib/wine/wine64}
 exe=$build/cli/fwupdate-cli.exe
 sim=${FWU_SIM:-}
 for candidate in "$root/build/release/sim/fwsim" "$root/build/native/sim/fwsim"; do
@@ -24,7 +24,7 @@ for candidate in "$root/build/release/sim/fwsim" "$root/build/native/sim/fwsim";
 done
 [ -f "$exe" ] || { echo "cli-wine: $exe is not built"; exit 1; }
 [ -x "$sim" ] || { echo "cli-wine: no simulated controller built (release or native preset)"; exit 1; }
-[ -x "$loader" ] || { echo "cli-wine: no Wine loader $loader"; exit 1; }
+loader=$(wine_loader "$exe") || { echo "cli-wine: cannot run $exe"; exit 1; }
 
 work=$(mktemp -d /tmp/fwu-cli-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
@@ -74,6 +74,8 @@ for _ in $(seq 100); do
   [ -L "$work/com7" ] && break
   sleep 0.1
 done
+# A summary from an earlier run, which the new one replaces whole.
+echo '{"previous": true}' >"$work/summary.json"
 "$loader" "$exe" update COM7 --json "Z:$work/summary.json" >"$work/update.out" 2>&1
 status=$?
 check "update COM7 exits 0" test "$status" -eq 0
@@ -87,6 +89,13 @@ sim_status=$?
 sim_pid=
 check "the controller's memory equals the images" grep -q 'memory: main equal, second equal' "$work/sim.out"
 check "the simulated controller exits 0" test "$sim_status" -eq 0
+"$loader" "$exe" update COM9 >"$work/absent.out" 2>&1
+status=$?
+check "an absent port exits 3 with the system's reason" test "$status" -eq 3
+check "the outcome line reads \"COM9: Open Err1: no such device\"" \
+  grep -qx 'COM9: Open Err1: no such device' <(tr -d '\r' <"$work/absent.out")
+"$loader" "$exe" update COM7 '\\.\com7' >"$work/twice.out" 2>&1
+check "a port given twice exits 2" test $? -eq 2
 
 # --- the station on COM7 ----------------------------------------------------------------------------------------
 
@@ -137,7 +146,7 @@ sys.exit(not (len(r) == 2 and all(x["slot"] == "COM7" and x["port"] == "COM7" an
               and r[1]["outcome"] == "device_error" and r[1]["device_status"] == 18))' "$work/records.jsonl"
 kill -INT "$station_pid"
 wait_until 30 lines_in "$work/station.out" 'station stopped' 1
-check "Ctrl-C stops the station with its totals" grep -q 'station stopped: 2 units, 1 finished, 1 failed' \
+check "Ctrl-C stops the station with its totals" grep -q 'station stopped by Ctrl-C: 2 units, 1 finished, 1 failed' \
   <(tr -d '\r' <"$work/station.out")
 kill -KILL "$station_pid" 2>/dev/null
 station_pid=
@@ -145,7 +154,7 @@ station_pid=
 if [ "$failed" -ne 0 ]; then
   echo "--- station"; cat "$work/station.out"; cat "$work"/unit*.out "$work"/unit*.err 2>/dev/null
   echo "--- ports"; cat "$work/ports.out"
-  echo "--- update"; cat "$work/update.out"
+  echo "--- update"; cat "$work/update.out" "$work/absent.out" "$work/twice.out"
   echo "--- controller"; cat "$work/sim.out" "$work/sim.err"
 fi
 echo "cli-wine: $passed passed, $failed failed"
