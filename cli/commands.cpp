@@ -162,7 +162,9 @@ int RunUpdateCommand(const UpdateOptions& options) {
   }
   if (reports.size() > 1) {
     const int columns = IsTerminal(out) ? std::max(1, TerminalColumns(out) - 1) : 0;
-    Print(out, "\n" + FinalTable(reports, static_cast<std::size_t>(columns)));
+    // Two writes: GCC 12 at -O3 takes "literal" + string here for an overlapping copy (MinGW x86_64).
+    Print(out, "\n");
+    Print(out, FinalTable(reports, static_cast<std::size_t>(columns)));
   }
   int status = CombinedExitStatus(reports, StopStatus());
   if (!tracesWritten && status == kExitFinished) {
