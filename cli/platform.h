@@ -20,10 +20,6 @@ void PrepareProcess();
 // The machine's name, for a station that is given none; empty when the system does not say.
 std::string HostName();
 
-// What a port name stands for, so that one port given twice is seen however it is spelled: on POSIX the device
-// with links and "./" resolved, on Windows the COM name without its "\\.\" prefix, in capitals.
-std::string PortIdentity(const std::string& portName);
-
 // Whether the stream is a terminal that takes cursor movement, and how many columns it has.
 bool IsTerminal(std::FILE* stream);
 int TerminalColumns(std::FILE* stream);

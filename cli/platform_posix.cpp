@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <filesystem>
 
 #include "cli/platform.h"
 #include "serial/posix_clock.h"
@@ -32,12 +31,6 @@ std::string HostName() {
     return {};
   }
   return name.data();
-}
-
-std::string PortIdentity(const std::string& portName) {
-  std::error_code error;
-  const std::filesystem::path device = std::filesystem::weakly_canonical(portName, error);
-  return error ? portName : device.string();
 }
 
 bool IsTerminal(std::FILE* stream) {

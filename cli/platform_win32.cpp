@@ -1,10 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <array>
-#include <cctype>
-#include <string_view>
 
 #include "cli/platform.h"
 #include "serial/win32_clock.h"
@@ -51,17 +48,6 @@ std::string HostName() {
     return {};
   }
   return std::string(name.data(), size);
-}
-
-std::string PortIdentity(const std::string& portName) {
-  constexpr std::string_view kDevicePrefix = "\\\\.\\";
-  std::string name = portName;
-  if (name.starts_with(kDevicePrefix)) {
-    name.erase(0, kDevicePrefix.size());
-  }
-  std::ranges::transform(name, name.begin(),
-                         [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-  return name;
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -19,6 +19,10 @@ struct PortInfo {
 // The serial ports present, in the order the system reports them.
 std::vector<PortInfo> ListPorts();
 
+// What a port name stands for, so that one port given twice is seen however it is spelled: on POSIX the device
+// with links and "./" resolved, on Windows the COM name without its "\\.\" prefix, in capitals.
+std::string PortIdentity(const std::string& portName);
+
 // One line of the port list: the name, then whatever is known of the port.
 //   "/dev/ttyUSB0  FT232R USB UART  usb 0403:6001  serial A50285BI  /dev/serial/by-id/usb-FTDI_..."
 std::string PortLine(const PortInfo& port);

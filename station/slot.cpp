@@ -40,19 +40,9 @@ bool HasScheme(const std::string& text) {
                      [](unsigned char c) { return std::isalnum(c) != 0 || c == '+' || c == '-' || c == '.'; });
 }
 
-// What makes two slots the same port: a COM name in upper case without its prefix, a serial number, or the
-// device a path leads to once its links are followed (the path itself while it does not exist).
+// What makes two slots the same port: one serial number, or one port however it is spelled (PortIdentity).
 std::string PortKey(const Slot& slot) {
-  if (!slot.usbSerial.empty()) {
-    return kUsbPrefix + slot.usbSerial;
-  }
-  if (IsComName(slot.text)) {
-    const std::string name = Upper(slot.text);
-    return name.starts_with("\\\\.\\") ? name.substr(4) : name;
-  }
-  std::error_code error;
-  const std::filesystem::path resolved = std::filesystem::weakly_canonical(slot.text, error);
-  return error ? slot.text : resolved.string();
+  return slot.usbSerial.empty() ? PortIdentity(slot.text) : kUsbPrefix + slot.usbSerial;
 }
 
 }  // namespace
