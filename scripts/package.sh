@@ -67,13 +67,13 @@ build() {
   done
   [ $# -gt 0 ] && shift
   echo "package: building ${targets[*]} ($name)"
-  cmake -S "$src" -B "$src/build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWU_BUILD_TESTS=OFF \
-    -DFWU_REPRODUCIBLE=ON "$@" >"$src/build-$name.log" 2>&1 &&
-    cmake --build "$src/build/$name" --target "${targets[@]}" >>"$src/build-$name.log" 2>&1 || {
+  if ! cmake -S "$src" -B "$src/build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWU_BUILD_TESTS=OFF \
+    -DFWU_REPRODUCIBLE=ON "$@" >"$src/build-$name.log" 2>&1 ||
+    ! cmake --build "$src/build/$name" --target "${targets[@]}" >>"$src/build-$name.log" 2>&1; then
     tail -40 "$src/build-$name.log" >&2
     echo "package: the $name build failed" >&2
     return 1
-  }
+  fi
 }
 
 # touch_tree DIR: every file and folder in DIR gets the commit's time.

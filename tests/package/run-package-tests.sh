@@ -21,7 +21,10 @@ for candidate in "$root/build/release/sim/fwsim" "$root/build/native/sim/fwsim";
 done
 debs=("$dist"/fwupdate-cli_*_amd64.deb)
 [ "$(id -u)" -eq 0 ] || { echo "package: run as root (it installs the package)"; exit 1; }
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "package: no single .deb in $dist (scripts/package.sh)"; exit 1; }
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+  echo "package: no single .deb in $dist (scripts/package.sh)"
+  exit 1
+fi
 [ -x "$sim" ] || { echo "package: no simulated controller built (release or native preset)"; exit 1; }
 deb=${debs[0]}
 version=${deb##*/fwupdate-cli_}
@@ -62,9 +65,12 @@ check "fwupdate-cli --version names $version and a commit" grep -qx "fwupdate-cl
   "$work/version.out"
 commit=$(sed -n 's/.*(commit \([0-9a-f]*\))$/\1/p' "$work/version.out")
 check "man -w finds the man page" test "$(man -w fwupdate-cli 2>&1)" = /usr/share/man/man1/fwupdate-cli.1.gz
-check "the man page renders without warnings and names the version" \
-  bash -c 'out=$(MANWIDTH=80 man --warnings fwupdate-cli 2>&1) && ! grep -q "warning" <<<"$out" &&
-    grep -q "^fwupdate $1 " <<<"$out"' _ "$version"
+man_page_renders() {
+  local out
+  out=$(MANWIDTH=80 man --warnings fwupdate-cli 2>&1) && ! grep -q "warning" <<<"$out" &&
+    grep -q "^fwupdate $version " <<<"$out"
+}
+check "the man page renders without warnings and names the version" man_page_renders
 check "the udev rule gives USB serial ports to dialout" \
   grep -qx 'SUBSYSTEM=="tty", SUBSYSTEMS=="usb", GROUP="dialout", MODE="0660"' /lib/udev/rules.d/60-fwupdate-cli.rules
 
@@ -77,15 +83,19 @@ completion_cases=(
   "fwupdate-cli --ver|--version"
   "fwupdate-cli update --json $work/version.o|$work/version.out"
 )
-for case in "${completion_cases[@]}"; do
-  words=${case%%|*}
-  check "completion of '$words'" bash -c '
+completes() {  # completes WORDS OFFERED: in a shell of its own, as the package installs the completion
+  (
+    # shellcheck source=packaging/fwupdate-cli.bash-completion
     . /usr/share/bash-completion/completions/fwupdate-cli
     read -ra COMP_WORDS <<<"$1"
     [[ $1 == *" " ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     _fwupdate_cli
-    [ "$(printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " ")" = "$2" ]' _ "$words" "${case#*|}"
+    [ "$(printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " ")" = "$2" ]
+  )
+}
+for case in "${completion_cases[@]}"; do
+  check "completion of '${case%%|*}'" completes "${case%%|*}" "${case#*|}"
 done
 
 # One update by a user who is in dialout and nothing else. The simulated controller's terminal gets the group and
@@ -122,8 +132,10 @@ cat "$work/zip.out"
 passed=$((passed + $(grep -c '^  ok' "$work/zip.out")))
 failed=$((failed + $(grep -c '^  FAIL' "$work/zip.out")))
 [ "$zip_status" -eq 0 ] || grep -q '^  FAIL' "$work/zip.out" || failed=$((failed + 1))
-check "SHA256SUMS holds both packages and matches them" \
-  bash -c 'cd "$1" && [ "$(wc -l <SHA256SUMS)" -eq 2 ] && sha256sum --quiet -c SHA256SUMS' _ "$dist"
+sums_match() {
+  (cd "$dist" && [ "$(wc -l <SHA256SUMS)" -eq 2 ] && sha256sum --quiet -c SHA256SUMS)
+}
+check "SHA256SUMS holds both packages and matches them" sums_match
 
 if [ "$failed" -ne 0 ]; then
   for log in install.log version.out refused.out update.json update.err sim.out sim.err; do
