@@ -44,19 +44,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "  ok    $name"
-  else
-    failed=$((failed + 1))
-    echo "  FAIL  $name"
-  fi
-}
+# shellcheck source=tests/support/checks.sh
+. "$root/tests/support/checks.sh"
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$deb" >"$work/install.log" 2>&1
 check "apt-get installs $(basename "$deb")" test $? -eq 0
