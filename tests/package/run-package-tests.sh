@@ -35,9 +35,11 @@ chmod 755 "$work"
 sim_pid=
 installed_before=$(dpkg-query -W -f='${Status}' fwupdate-cli 2>/dev/null | grep -c 'install ok installed')
 user_before=$(id -u "$user" >/dev/null 2>&1 && echo 1 || echo 0)
+root_mode=$(stat -c %a /)
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  # What this run added to the machine goes again; in CI the root is thrown away anyway.
+  # What this run changed on the machine goes again; in CI the root is thrown away anyway.
+  chmod "$root_mode" /
   [ "$user_before" -eq 1 ] || userdel "$user" 2>/dev/null
   [ "$installed_before" -eq 1 ] || dpkg -r fwupdate-cli >/dev/null 2>&1
   [ -n "${FWU_KEEP:-}" ] || rm -rf "$work"
@@ -89,6 +91,9 @@ done
 # One update by a user who is in dialout and nothing else. The simulated controller's terminal gets the group and
 # mode that the udev rule gives an adapter.
 id -u "$user" >/dev/null 2>&1 || useradd --no-create-home --shell /usr/sbin/nologin --groups dialout "$user"
+# A root made in a folder of mktemp's (CI's fresh Debian root) is closed to other users, where an installed system's
+# / is open to all; opened here, or no program could start as that user.
+chmod o+x /
 "$sim" --link "$work/line" --expect-main "$root/update/images/main.bin" --expect-second "$root/update/images/second.bin" \
   --exit-after-update >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
@@ -101,7 +106,10 @@ runuser -u "$user" -- fwupdate-cli versions "$work/line" >"$work/refused.out" 2>
 check "without the group's access the port is refused (exit status 3)" test $? -eq 3
 chgrp dialout "$terminal" && chmod 660 "$terminal"
 runuser -u "$user" -- fwupdate-cli update "$work/line" --json - >"$work/update.json" 2>"$work/update.err"
-check "the dialout user's update exits 0" test $? -eq 0
+update_status=$?
+check "the dialout user's update exits 0" test "$update_status" -eq 0
+# After a failed update the controller would wait on for its end.
+[ "$update_status" -eq 0 ] || kill "$sim_pid" 2>/dev/null
 check "its JSON record says finished, 486 blocks" "$python" -c '
 import json, sys
 r = json.load(open(sys.argv[1]))["ports"][0]
