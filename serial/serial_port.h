@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace fwu {
 
@@ -20,6 +21,19 @@ enum class OpenResult {
 struct WriteOutcome {
   bool ok = false;
   std::uint32_t written = 0;
+};
+
+// Told what a port does on the way to the line that carries no byte of the exchange: a network port's
+// connection and its negotiation with the device server. The trace keeps these as notes.
+class PortNotes {
+ public:
+  virtual void PortNote(std::string_view text) = 0;
+
+ protected:
+  PortNotes() = default;
+  PortNotes(const PortNotes&) = default;
+  PortNotes& operator=(const PortNotes&) = default;
+  ~PortNotes() = default;
 };
 
 // The one serial line to the controller's boot loader. The protocol reads it one byte at a time and relies on the
@@ -43,6 +57,12 @@ class SerialPort {
   virtual WriteOutcome Write(std::span<const std::uint8_t> bytes) = 0;
   // Discards whatever waits in the input and the output queue.
   virtual void Purge() = 0;
+
+  // Why the last Open failed, in words the operator can act on ("connection refused by 10.0.0.7:2217"), beside
+  // the result's "Open Err1"; empty when the result says all there is.
+  [[nodiscard]] virtual std::string OpenFailureReason() const { return {}; }
+  // Where the port tells what it does besides carrying bytes; a serial device has nothing to tell.
+  virtual void SetNotes(PortNotes* /*notes*/) {}
 };
 
 }  // namespace fwu

@@ -23,8 +23,9 @@ struct LastCommand {
 
 // A serial port that passes every call on to the real one and watches the bytes on their way: it remembers the
 // last command the updater sent, so that a failed run can say where it stopped, and feeds the trace when there
-// is one. Watching costs a few instructions per byte; the trace file is written in large blocks.
-class WatchedPort : public SerialPort {
+// is one. Watching costs a few instructions per byte; the trace file is written in large blocks. What the port
+// tells besides its bytes (a network port's negotiation) goes into the trace as notes.
+class WatchedPort : public SerialPort, private PortNotes {
  public:
   WatchedPort(SerialPort& inner, TraceSink* trace);
   ~WatchedPort() override;
@@ -35,6 +36,7 @@ class WatchedPort : public SerialPort {
   std::optional<std::uint8_t> ReadByte() override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;
+  [[nodiscard]] std::string OpenFailureReason() const override { return inner_.OpenFailureReason(); }
 
   // Safe to call from another thread while the update runs.
   [[nodiscard]] LastCommand Last() const;
@@ -48,6 +50,7 @@ class WatchedPort : public SerialPort {
   void Sent(const WireEvent& event);
   void Received(const WireEvent& event);
   void Note(std::string_view text);
+  void PortNote(std::string_view text) override { Note(text); }
   void FlushDecoders();
   [[nodiscard]] std::uint64_t NowUs() const;
 
