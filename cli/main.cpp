@@ -6,6 +6,7 @@
 #include "build_version.h"
 #include "cli/commands.h"
 #include "cli/outcome.h"
+#include "cli/port_kind.h"
 
 namespace {
 
@@ -32,25 +33,31 @@ void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
   second->needs(main);
 }
 
+constexpr char kPortHelp[] =
+    "serial port(s): /dev/ttyUSB0, COM3, ...; or behind a device server: rfc2217://HOST:PORT, socket://HOST:PORT";
+
 int Main(int argc, char** argv) {
   CLI::App app{"fwupdate-cli: writes the controller's firmware through its boot loader over serial lines"};
   app.footer(kExitStatuses);
   app.set_version_flag("--version", std::string("fwupdate-cli ") + FWU_VERSION + " (commit " + FWU_COMMIT + ")",
                        "the program's version and the commit it was built from");
   app.require_subcommand(1);
+  // Network port names are checked as the command line is read: a malformed one stops the run before any port
+  // opens.
+  const CLI::Validator portName([](std::string& name) { return fwu::cli::PortNameProblem(name); }, "PORT");
 
   auto* ports = app.add_subcommand("ports", "list the serial ports present");
   ports->footer(kExitStatuses);
 
   std::vector<std::string> versionPorts;
   auto* versions = app.add_subcommand("versions", "read the controller's firmware version beside the carried one");
-  versions->add_option("PORT", versionPorts, "serial port(s): /dev/ttyUSB0, COM3, ...")->required();
+  versions->add_option("PORT", versionPorts, kPortHelp)->required()->check(portName);
   versions->footer(kExitStatuses);
 
   fwu::cli::UpdateOptions update;
   auto* updateCommand =
       app.add_subcommand("update", "write the firmware into the controller on each port, all at once");
-  updateCommand->add_option("PORT", update.ports, "serial port(s): /dev/ttyUSB0, COM3, ...")->required();
+  updateCommand->add_option("PORT", update.ports, kPortHelp)->required()->check(portName);
   AddImageFiles(*updateCommand, update.images);
   updateCommand->add_option("--json", update.json, "write a summary as JSON to FILE ('-' for standard output)")
       ->type_name("FILE");

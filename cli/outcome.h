@@ -38,6 +38,7 @@ struct Box {
 struct RunVerdict {
   Outcome outcome = Outcome::Internal;
   std::string message;  // the dialog's text(s) for the failure, "Finished", or the interruption note
+  std::string reason;   // why a port did not open, when the port knows ("connection refused by 10.0.0.7:2217")
   std::optional<int> resultCode;
   std::optional<int> deviceStatus;
   std::string where;                          // where the run stopped; empty when it finished

@@ -2,6 +2,7 @@
 
 #include "cli/line_model.h"
 #include "cli/platform.h"
+#include "cli/port_kind.h"
 #include "serial/port_connection.h"
 #include "update/update_sequence.h"
 #include "update/versions.h"
@@ -22,7 +23,7 @@ PortJob::PortJob(std::string portName, Task task, const FirmwareImages& images, 
       task_(task),
       images_(images),
       models_(models),
-      port_(NewSerialPort()),
+      port_(NewPort(portName_)),
       clock_(NewClock()),
       trace_(std::move(trace)),
       watched_(*port_, trace_.get()),
@@ -56,6 +57,8 @@ void PortJob::Run() {
       ReadVersions(link, window_, images_.main);
     }
     ClosePort(watched_);
+  } else {
+    openFailure_ = watched_.OpenFailureReason();
   }
   seconds_ = SecondsSince(started_);
   ended_ = true;
@@ -86,6 +89,9 @@ PortReport PortJob::Report() const {
   }
   if (report.verdict.outcome != Outcome::Finished) {
     report.verdict.blockAddress = watched_.Last().address;
+  }
+  if (report.verdict.outcome == Outcome::OpenFailed) {
+    report.verdict.reason = openFailure_;
   }
 
   const PortProgress bar = window_.Progress();

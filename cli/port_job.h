@@ -62,7 +62,7 @@ class PortJob {
  private:
   void Run();
 
-  std::string portName_;
+  std::string portName_;  // first: the port is made by its name
   Task task_;
   const FirmwareImages& images_;
   const LineModels& models_;
@@ -73,6 +73,7 @@ class PortJob {
   TerminalWindow window_;
   Progress progress_;
   std::chrono::steady_clock::time_point started_;
+  std::string openFailure_;  // why the port did not open, when the port says more than "Open ErrN"
   std::atomic<double> seconds_{0};
   std::atomic<bool> ended_{false};
   std::thread thread_;

@@ -27,6 +27,9 @@ std::string Padded(std::string text, std::size_t width) {
 
 std::string OutcomeLine(const PortReport& report) {
   std::string line = Printable(report.port) + ": " + Printable(report.verdict.message);
+  if (!report.verdict.reason.empty()) {
+    line += ": " + Printable(report.verdict.reason);
+  }
   if (!report.verdict.where.empty()) {
     line += " (stopped at " + report.verdict.where + ")";
   }
@@ -67,6 +70,7 @@ nlohmann::ordered_json SummaryJson(const std::vector<PortReport>& reports, int e
         {"port", report.port},
         {"outcome", OutcomeName(verdict.outcome)},
         {"message", verdict.message},
+        {"reason", verdict.reason.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(verdict.reason)},
         {"result_code", OrNull(verdict.resultCode)},
         {"device_status", OrNull(verdict.deviceStatus)},
         {"phase", verdict.where.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(verdict.where)},
