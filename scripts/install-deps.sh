@@ -9,6 +9,8 @@ packages=(
   # the command-line updater: option parser and JSON (header-only), the port list (libserialport) and image
   # digests (nettle), found through pkg-config; tmux for its screen captures
   pkgconf libcli11-dev nlohmann-json3-dev libserialport-dev nettle-dev tmux
+  # the serial device server the network port's tests and its benchmark row start in front of the simulator
+  ser2net
   # the Windows programs: MinGW-w64 cross compilers, and Wine with a virtual X display to run them; wine32 (from
   # the i386 architecture, added below) runs the shipped 32-bit program beside wine64
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 xvfb x11-apps imagemagick
