@@ -14,8 +14,9 @@
 # A second table, when fwupdate-cli is built, has the command line updating one controller and then eight at
 # once, each behind its own line (bench/cli-table.sh).
 # Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port) on the plain line; the same behind a
-# USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; and fwupdate.exe under
-# Wine when the Windows program and the end-to-end driver are there.
+# USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; fwupdate.exe under Wine
+# when the Windows program and the end-to-end driver are there; and fwupdate-cli through ser2net over RFC 2217
+# (bench/network-row.sh).
 #
 # Between the updater and fwsim sits fwu_line_tap: a pseudo-terminal has no baud rate, so the tap carries the
 # updater's bytes on at 38400 baud as a UART would, and times every chunk in both directions. For the adapter
@@ -27,6 +28,7 @@
 #   bench/run-bench.sh --native-only    leave out the Wine row
 #   bench/run-bench.sh --wine-only      only the Wine row
 #   bench/run-bench.sh --no-adapters    leave out the two adapter rows
+#   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then eight at once)
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
@@ -48,14 +50,17 @@ want_core=1
 want_native=1
 want_adapters=1
 want_wine=1
+want_network=1
 want_cli=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' want_cli='' ;;
+  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' ;;
   --no-adapters) want_adapters= ;;
-  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' ;;
+  --no-network) want_network= ;;
+  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' ;;
+  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -105,6 +110,7 @@ command -v valgrind >/dev/null || die "valgrind is missing (scripts/install-deps
 if [ ! -x "$BUILD/cli/fwupdate-cli" ]; then
   [ -n "$want_core$want_native$want_adapters$want_wine" ] || die "no $BUILD/cli/fwupdate-cli (build the release preset)"
   want_cli=
+  want_network=
 fi
 
 rm -rf "$OUT"
@@ -195,6 +201,8 @@ native_row() {
 . "$REPO/bench/wine-row.sh"
 # shellcheck source=bench/cli-table.sh
 . "$REPO/bench/cli-table.sh"
+# shellcheck source=bench/network-row.sh
+. "$REPO/bench/network-row.sh"
 
 rows=()
 if [ -n "$want_core" ]; then
@@ -217,6 +225,10 @@ if [ -n "$want_wine" ]; then
   else
     say "No Wine row: the end-to-end driver (tests/e2e) is not in this tree yet"
   fi
+fi
+if [ -n "$want_network" ]; then
+  network_row
+  rows+=(--network "$OUT/network")
 fi
 cat /proc/loadavg >"$OUT/load-rows"
 [ -z "$want_cli" ] || cli_table
