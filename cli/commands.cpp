@@ -61,12 +61,14 @@ class ImageSet {
 };
 
 // The trace file of one port: the path as given for a single port; with several, the port's name goes in
-// before the extension ("trace.txt" and /dev/ttyUSB0 give "trace-ttyUSB0.txt").
+// before the extension ("trace.txt" and /dev/ttyUSB0 give "trace-ttyUSB0.txt"). A network port keeps its host
+// and port ("trace-10_0_0_7_2217.txt"): device servers on one network mostly share their port numbers.
 std::string TracePath(const std::string& path, const std::string& port, bool several) {
   if (!several) {
     return path;
   }
-  const auto cut = port.find_last_of("/\\:");
+  const auto scheme = port.find("://");
+  const auto cut = scheme != std::string::npos ? scheme + 2 : port.find_last_of("/\\:");
   std::string name = cut == std::string::npos ? port : port.substr(cut + 1);
   std::ranges::replace_if(
       name, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');

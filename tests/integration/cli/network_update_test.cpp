@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fwsim_process.h"
@@ -279,6 +280,17 @@ TEST(NetworkUpdateTest, RefusedConnectionsAndMalformedNames) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6)) << c.name;
     const std::string output = cli.RestOfOutput() + cli.ErrorOutput();
     EXPECT_NE(output.find(c.output), std::string::npos) << c.name << "\n" << output;
+  }
+  // Two device servers on the same port number get a trace each, named by host and port.
+  TempDir dir;
+  FwsimProcess cli(
+      {"update", "--trace", dir.Path("t.txt"), "rfc2217://127.0.0.1:" + port, "socket://127.0.0.2:" + port}, CLI_PATH);
+  EXPECT_EQ(WaitLong(cli), 3);
+  for (const auto& [host, name] : {std::pair{"127.0.0.1", "127_0_0_1"}, std::pair{"127.0.0.2", "127_0_0_2"}}) {
+    EXPECT_NE(ReadText(dir.Path("t-" + std::string(name) + "_" + port + ".txt"))
+                  .find(": connection refused by " + std::string(host) + ":" + port),
+              std::string::npos)
+        << host;
   }
 }
 
