@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/hex_text.h"
 #include "serial/posix_fd.h"
 
 namespace fwu::bench {
@@ -157,16 +158,16 @@ bool SendAll(int fd, const std::uint8_t* bytes, std::size_t size) {
 // is one 0xFF. Kept across reads, since the network may cut a command anywhere.
 class TelnetData {
  public:
+  // The line's bytes among these, in hex.
   std::string Take(const std::uint8_t* bytes, std::size_t size) {
-    static constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string hex;
+    std::vector<std::uint8_t> data;
     for (std::size_t i = 0; i < size; ++i) {
-      const std::uint8_t byte = bytes[i];
-      if (IsData(byte)) {
-        hex += kDigits[byte >> 4U];
-        hex += kDigits[byte & 0x0FU];
+      if (IsData(bytes[i])) {
+        data.push_back(bytes[i]);
       }
     }
+    std::string hex;
+    AppendHexBytes(hex, data, false);
     return hex;
   }
 

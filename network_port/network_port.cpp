@@ -15,6 +15,7 @@ constexpr std::size_t kOutboxLimit = 4096;
 // A purge takes at most this many reads of what has already come, so that a server that never stops sending
 // cannot hold it.
 constexpr int kDrainReads = 16;
+constexpr std::uint32_t kMsPerSecond = 1000;
 
 }  // namespace
 
@@ -44,9 +45,7 @@ OpenResult NetworkPort::Open(const std::string& portName) {
   Note("connected to " + server_->HostPort() + ", telnet with RFC 2217");
   const OpenResult result = Negotiate();
   if (result != OpenResult::Ok) {
-    const std::string reason = reason_;
-    Close();
-    reason_ = reason;
+    Close();  // the reason stays for the operator
   }
   return result;
 }
@@ -61,7 +60,7 @@ OpenResult NetworkPort::Negotiate() {
     if (elapsed > kNegotiationLimitMs) {
       const std::string waiting = session_->Waiting();
       reason_ = "no answer from " + server_->HostPort() + " to " + waiting + " within " +
-                std::to_string(kNegotiationLimitMs / 1000) + " s";
+                std::to_string(kNegotiationLimitMs / kMsPerSecond) + " s";
       if (waiting.starts_with("COM-PORT-OPTION")) {
         reason_ += " (no telnet server there? socket:// reaches a raw TCP port)";
       }

@@ -1,7 +1,10 @@
 #include "network_port/rfc2217.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
+
+#include "protocol/hex_text.h"
 
 namespace fwu::net {
 
@@ -126,13 +129,6 @@ std::string ValueName(std::uint8_t command, std::uint32_t value) {
       break;
   }
   return std::to_string(value);
-}
-
-std::string Hex(std::uint32_t value) {
-  constexpr std::string_view kDigits = "0123456789ABCDEF";
-  constexpr unsigned kNibble = 4;
-  constexpr unsigned kLowNibble = 0x0F;
-  return std::string("0x") + kDigits[(value >> kNibble) & kLowNibble] + kDigits[value & kLowNibble];
 }
 
 // The SET-CONTROL values that answer one question: outbound flow control, DTR or RTS. An answer is matched to
@@ -376,7 +372,12 @@ void Rfc2217Session::ComPortAnswer(std::uint8_t command, std::span<const std::ui
   const bool negotiating = stage_ == Stage::Negotiating;
   const std::size_t size = command == kSetBaudRate ? kBaudRateBytes : 1;
   if (command == kSignature) {
-    Note(name + " '" + std::string(value.begin(), value.end()) + "'");
+    // The server's own text, shown only as far as it is printable: it goes into the trace's lines.
+    std::string text;
+    std::ranges::transform(value, std::back_inserter(text), [](std::uint8_t byte) {
+      return byte >= ' ' && byte < 0x7F ? static_cast<char>(byte) : '.';
+    });
+    Note(name + " '" + text + "'");
     return;
   }
   if (command == kFlowSuspend || command == kFlowResume) {
@@ -392,7 +393,7 @@ void Rfc2217Session::ComPortAnswer(std::uint8_t command, std::span<const std::ui
     number = number << 8U | byte;  // network byte order
   }
   if (command == kNotifyLineState || command == kNotifyModemState) {
-    Note(name + " " + Hex(number));
+    Note(name + " 0x" + HexValue(number, 2));
     return;
   }
   if (command == kPurgeData) {
