@@ -196,7 +196,6 @@ void Rfc2217Session::Take(std::span<const std::uint8_t> bytes, std::vector<std::
   for (const std::uint8_t byte : bytes) {
     TakeByte(byte, data, out);
   }
-  UpdateStage();
 }
 
 void Rfc2217Session::Escape(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) {
@@ -255,6 +254,8 @@ void Rfc2217Session::TakeByte(std::uint8_t byte, std::vector<std::uint8_t>& data
     case Parse::Verb:
       parse_ = Parse::Data;
       Negotiation(verb_, byte, out);
+      // Judged after every command, so that the outcome does not depend on where the network cut the bytes.
+      UpdateStage();
       return;
     case Parse::SubOption:
       subOption_ = byte;
@@ -288,6 +289,7 @@ void Rfc2217Session::TakeByte(std::uint8_t byte, std::vector<std::uint8_t>& data
                " bytes, ignored");
         } else {
           Subnegotiation();
+          UpdateStage();
         }
         return;
       }
