@@ -1,6 +1,7 @@
 #include "app/win32_dialog_window.h"
 
 #include <commctrl.h>
+#include <mmsystem.h>
 #include <uxtheme.h>
 #include <vssym32.h>
 
@@ -13,6 +14,9 @@
 namespace fwu {
 
 namespace {
+
+// The window answers within this long while an update runs: well inside one frame of the screen.
+constexpr DWORD kPumpIntervalMs = 5;
 
 // A window's text as the control shows it now.
 std::string WindowText(HWND window) {
@@ -92,7 +96,20 @@ void Win32DialogWindow::ProgressStepIt() {
 // Keeps the window painting and answering while the update runs on this thread. The dialog manager is left out,
 // so keyboard navigation rests until the update ends; a quit request met here is dropped, since the window is
 // guarded against closing while it writes the controller.
+//
+// The update asks after every block, and where the images hold long erased stretches it asks hundreds of times
+// in a row without a pause. Each look at the queue is a call into the window system (under Wine a round trip to
+// its server), so the queue is looked at only when a few milliseconds have passed since the last look, and always
+// once the bar has reached its end: the window still answers at once to the eye, and a quit message that comes
+// during the update is still dropped.
 void Win32DialogWindow::PumpMessages() {
+  const DWORD now = timeGetTime();
+  const bool due = !pumped_ || now - lastPumpMs_ >= kPumpIntervalMs || bar_.position == bar_.maximum;
+  if (!due) {
+    return;
+  }
+  pumped_ = true;
+  lastPumpMs_ = now;
   MSG message{};
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
     if (message.message == WM_QUIT) {

@@ -58,6 +58,8 @@ class Win32DialogWindow : public DialogWindow {
   std::map<int, HWND> controls_;
   Bar bar_;
   int barPixels_ = 0;
+  bool pumped_ = false;   // whether the queue has been looked at yet
+  DWORD lastPumpMs_ = 0;  // when it was last looked at, on the multimedia timer's tick
 };
 
 }  // namespace fwu

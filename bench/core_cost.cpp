@@ -14,9 +14,9 @@
 #include <valgrind/callgrind.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <iostream>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -59,14 +59,12 @@ class UncountedPort : public SerialPort {
     const Uncounted off;
     return inner_.IsOpen();
   }
-  std::optional<std::uint8_t> ReadByte() override {
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override {
     const Uncounted off;
     ++readCalls_;
-    const auto byte = inner_.ReadByte();
-    if (byte) {
-      ++bytesRead_;
-    }
-    return byte;
+    const std::size_t count = inner_.Read(into, waitMs);
+    bytesRead_ += count;
+    return count;
   }
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override {
     const Uncounted off;

@@ -11,7 +11,7 @@
 #   - the updater's processor time over the update, and its share of the wall time;
 #   - the core's instruction count for a whole update in memory (callgrind), which does not depend on the
 #     machine's load.
-# A second table, when fwupdate-cli is built, has the command line updating one controller and then eight at
+# A second table, when fwupdate-cli is built, has the command line updating one controller and then sixteen at
 # once, each behind its own line (bench/cli-table.sh).
 # Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port) on the plain line; the same behind a
 # USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; fwupdate.exe under Wine
@@ -29,7 +29,7 @@
 #   bench/run-bench.sh --wine-only      only the Wine row
 #   bench/run-bench.sh --no-adapters    leave out the two adapter rows
 #   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
-#   bench/run-bench.sh --cli-only       only the command line's table (one port, then eight at once)
+#   bench/run-bench.sh --cli-only       only the command line's table (one port, then sixteen at once)
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.

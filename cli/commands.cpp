@@ -1,17 +1,20 @@
 #include "cli/commands.h"
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cstdio>
-#include <fstream>
+#include <map>
 #include <memory>
 
-#include "cli/interrupt.h"
 #include "cli/line_model.h"
+#include "cli/output_files.h"
 #include "cli/platform.h"
 #include "cli/port_job.h"
+#include "cli/port_kind.h"
+#include "cli/program_version.h"
 #include "cli/progress_line.h"
 #include "cli/screen.h"
+#include "cli/stop_signals.h"
 #include "cli/summary.h"
 #include "firmware_files/firmware_file.h"
 #include "firmware_files/sha256.h"
@@ -25,20 +28,28 @@ void Print(std::FILE* out, const std::string& text) {
   static_cast<void>(std::fputs(text.c_str(), out));
 }
 
+void Fail(const std::string& message) {
+  Print(stderr, "fwupdate-cli: " + message + "\n");
+}
+
 // The images an update writes: the carried ones, or the files given, read and checked before any port opens.
 class ImageSet {
  public:
-  // False, with one message per fault on err, when a file cannot be used.
-  bool Load(const ImageFiles& given, std::FILE* err) {
+  // False, with one message per fault on standard error, when a file cannot be used. Warnings go there too.
+  bool Load(const ImageFiles& given) {
     if (!given.Given()) {
       images_ = CarriedImages();
+      sources_ = {"carried", "carried"};
       return true;
     }
     files::LoadedImage main = files::LoadFirmwareFile(given.main, files::ImageKind::Main);
     files::LoadedImage second = files::LoadFirmwareFile(given.second, files::ImageKind::Second);
     for (const auto* loaded : {&main, &second}) {
+      for (const auto& warning : loaded->warnings) {
+        Fail("warning: " + warning);
+      }
       for (const auto& error : loaded->errors) {
-        Print(err, "fwupdate-cli: " + error + "\n");
+        Fail(error);
       }
     }
     if (!main.errors.empty() || !second.errors.empty()) {
@@ -47,50 +58,89 @@ class ImageSet {
     main_ = std::move(main.bytes);
     second_ = std::move(second.bytes);
     images_ = {main_, second_};
+    sources_ = {given.main, given.second};
     return true;
   }
   [[nodiscard]] const FirmwareImages& Images() const { return images_; }
   [[nodiscard]] std::string CarriedVersion() const {
     return ImageText(images_.main, kVersionPointer).value_or(std::string());
   }
+  // Each image, where it came from and its SHA-256, for the JSON records.
+  [[nodiscard]] std::vector<ImageSource> Sources() const {
+    return {{"main", sources_[0], files::Sha256Hex(images_.main)},
+            {"second", sources_[1], files::Sha256Hex(images_.second)}};
+  }
 
  private:
   std::vector<std::uint8_t> main_;
   std::vector<std::uint8_t> second_;
   FirmwareImages images_{};
+  std::array<std::string, 2> sources_;
 };
 
-// The trace file of one port: the path as given for a single port; with several, the port's name goes in
-// before the extension ("trace.txt" and /dev/ttyUSB0 give "trace-ttyUSB0.txt"). A network port keeps its host
-// and port ("trace-10_0_0_7_2217.txt"): device servers on one network mostly share their port numbers.
-std::string TracePath(const std::string& path, const std::string& port, bool several) {
-  if (!several) {
-    return path;
+// The ports as given, checked before anything opens: no empty name, no malformed network port, and no port
+// twice, however spelled.
+bool CheckPorts(const std::vector<std::string>& ports) {
+  std::map<std::string, std::string> seen;  // identity, name as given
+  for (const auto& port : ports) {
+    if (port.empty()) {
+      Fail("an empty port name");
+      return false;
+    }
+    if (const std::string problem = PortNameProblem(port); !problem.empty()) {
+      Fail(Printable(problem));
+      return false;
+    }
+    const auto [where, added] = seen.emplace(PortIdentity(port), port);
+    if (!added) {
+      Fail("the port " + Printable(port) + " is given twice" +
+           (where->second == port ? std::string() : " (also as " + Printable(where->second) + ")") +
+           ": each port can be updated once at a time");
+      return false;
+    }
   }
-  const auto scheme = port.find("://");
-  const auto cut = scheme != std::string::npos ? scheme + 2 : port.find_last_of("/\\:");
-  std::string name = cut == std::string::npos ? port : port.substr(cut + 1);
-  std::ranges::replace_if(
-      name, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
-  const auto slash = path.find_last_of("/\\");
-  const auto dot = path.rfind('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  return hasExtension ? path.substr(0, dot) + "-" + name + path.substr(dot) : path + "-" + name;
+  return true;
+}
+
+// The update's files, checked before anything opens: the trace goes to files, and no file the run writes is one
+// it reads or writes otherwise.
+bool CheckFiles(const UpdateOptions& options, const std::vector<std::string>& tracePaths) {
+  if (options.trace == "-") {
+    Fail("--trace -: a trace goes to a file (on Linux, /dev/stdout names standard output)");
+    return false;
+  }
+  std::vector<NamedFile> files;
+  if (!options.json.empty() && options.json != "-") {
+    files.push_back({"--json", options.json, true});
+  }
+  for (const auto& path : tracePaths) {
+    if (!path.empty()) {
+      files.push_back({"--trace", path, true});
+    }
+  }
+  if (options.images.Given()) {
+    files.push_back({"--main", options.images.main, false});
+    files.push_back({"--second", options.images.second, false});
+  }
+  if (const auto same = SameFile(files)) {
+    Fail(*same + ": each file the run writes must be a file of its own");
+    return false;
+  }
+  return true;
 }
 
 // Opens every port's trace before any port is opened; false, with the reason on standard error, when one of
 // them cannot be created.
-bool OpenTraces(const std::vector<std::string>& ports, const std::string& path,
-                std::vector<std::unique_ptr<wire::TraceSink>>& traces) {
-  for (const auto& port : ports) {
+bool OpenTraces(const std::vector<std::string>& paths, std::vector<std::unique_ptr<wire::TraceSink>>& traces) {
+  for (const auto& path : paths) {
     if (path.empty()) {
       traces.push_back(nullptr);
       continue;
     }
     std::string error;
-    traces.push_back(wire::OpenTrace(TracePath(path, port, ports.size() > 1), &error));
+    traces.push_back(wire::OpenTrace(path, &error));
     if (traces.back() == nullptr) {
-      Print(stderr, "fwupdate-cli: " + error + "\n");
+      Fail(error);
       return false;
     }
   }
@@ -107,7 +157,7 @@ bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& 
   traces.resize(ports.size());
   for (std::size_t i = 0; i < ports.size(); ++i) {
     jobs.push_back(
-        std::make_unique<PortJob>(ports[i], task, images.Images(), models, InterruptRequested(), std::move(traces[i])));
+        std::make_unique<PortJob>(ports[i], task, images.Images(), models, StopFlag(), std::move(traces[i])));
     view.push_back(jobs.back().get());
   }
   Screen screen(out, IsTerminal(out), view, models);
@@ -118,11 +168,13 @@ bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& 
     job->Start();
   }
   bool tracesWritten = true;
+  const std::vector<ImageSource> sources = images.Sources();
   for (auto& job : jobs) {
     job->Join();
     reports.push_back(job->Report());
+    reports.back().images = sources;
     if (std::string error; !job->FinishTrace(&error)) {
-      Print(stderr, "fwupdate-cli: " + error + "\n");
+      Fail(error);
       tracesWritten = false;
     }
   }
@@ -133,52 +185,49 @@ bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& 
 }  // namespace
 
 int RunUpdateCommand(const UpdateOptions& options) {
+  const std::vector<std::string> tracePaths = TracePaths(options.ports, options.trace);
   ImageSet images;
-  if (!images.Load(options.images, stderr)) {
+  if (!CheckPorts(options.ports) || !CheckFiles(options, tracePaths) || !images.Load(options.images)) {
     return kExitUsage;
   }
   // With the JSON on standard output, everything for the operator goes to standard error.
   std::FILE* out = options.json == "-" ? stderr : stdout;
-  std::unique_ptr<std::ofstream> jsonFile;
-  if (!options.json.empty() && options.json != "-") {
-    jsonFile = std::make_unique<std::ofstream>(options.json, std::ios::trunc);
-    if (!*jsonFile) {
-      Print(stderr, "fwupdate-cli: cannot write the JSON summary to " + options.json + "\n");
-      return kExitInternal;
-    }
+  const bool jsonFile = !options.json.empty() && options.json != "-";
+  if (std::string reason; jsonFile && !CanReplace(options.json, &reason)) {
+    Fail("cannot write the JSON summary to " + options.json + ": " + reason);
+    return kExitInternal;
   }
-
   std::vector<std::unique_ptr<wire::TraceSink>> traces;
-  if (!OpenTraces(options.ports, options.trace, traces)) {
+  if (!OpenTraces(tracePaths, traces)) {
     return kExitInternal;
   }
 
   PrepareProcess();
-  InstallInterruptHandler();
+  InstallStopHandlers();
   std::vector<PortReport> reports;
   const bool tracesWritten = RunPorts(options.ports, Task::Update, images, std::move(traces), out, reports);
+  // Output that nobody reads any more (a closed pipe, a terminal gone) fails quietly: the run's outcome is in its
+  // status and its JSON.
   for (const auto& report : reports) {
     Print(out, OutcomeLine(report) + "\n");
   }
   if (reports.size() > 1) {
-    Print(out, "\n");
-    Print(out, FinalTable(reports));
+    const int columns = IsTerminal(out) ? std::max(1, TerminalColumns(out) - 1) : 0;
+    Print(out, "\n" + FinalTable(reports, static_cast<std::size_t>(columns)));
   }
-  int status = CombinedExitStatus(reports);
+  int status = CombinedExitStatus(reports, StopStatus());
   if (!tracesWritten && status == kExitFinished) {
     status = kExitInternal;
   }
   if (!options.json.empty()) {
-    const std::string json = JsonText(SummaryJson(reports, status));
-    if (jsonFile) {
-      *jsonFile << json;
-      jsonFile->flush();
-      if (!*jsonFile) {
-        Print(stderr, "fwupdate-cli: cannot write the JSON summary to " + options.json + "\n");
-        status = status == kExitFinished ? kExitInternal : status;
-      }
-    } else {
-      Print(stdout, json);
+    const std::string json = JsonText(SummaryJson(reports, status, StopCause()));
+    std::string reason;
+    const bool written = jsonFile ? ReplaceFile(options.json, json, &reason)
+                                  : std::fputs(json.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    if (!written) {
+      Fail("cannot write the JSON summary to " + (jsonFile ? options.json : std::string("standard output")) +
+           (reason.empty() ? std::string() : ": " + reason));
+      status = status == kExitFinished ? kExitInternal : status;
     }
   }
   static_cast<void>(std::fflush(out));
@@ -186,10 +235,13 @@ int RunUpdateCommand(const UpdateOptions& options) {
 }
 
 int RunVersionsCommand(const std::vector<std::string>& ports) {
+  if (!CheckPorts(ports)) {
+    return kExitUsage;
+  }
   ImageSet images;
-  images.Load({}, stderr);
+  images.Load({});
   PrepareProcess();
-  InstallInterruptHandler();
+  InstallStopHandlers();
   std::vector<PortReport> reports;
   RunPorts(ports, Task::ReadVersions, images, {}, stdout, reports);
   for (const auto& report : reports) {
@@ -202,12 +254,12 @@ int RunVersionsCommand(const std::vector<std::string>& ports) {
       Print(stdout, OutcomeLine(report) + "\n");
     }
   }
-  return CombinedExitStatus(reports);
+  return CombinedExitStatus(reports, StopStatus());
 }
 
 int RunInfoCommand(const ImageFiles& files) {
   ImageSet images;
-  if (!images.Load(files, stderr)) {
+  if (!images.Load(files)) {
     return kExitUsage;
   }
   const FirmwareImages& pair = images.Images();
@@ -243,8 +295,22 @@ int RunInfoCommand(const ImageFiles& files) {
   return kExitFinished;
 }
 
+std::string VersionText() {
+  const FirmwareImages carried = CarriedImages();
+  const auto text = [&](std::uint32_t pointer) { return Printable(ImageText(carried.main, pointer).value_or("")); };
+  return "fwupdate-cli " + ProgramVersion() + " (commit " + ProgramCommit() + ")\n" +
+         "carried firmware: " + text(kModelNamePointer) + ", version " + text(kVersionPointer) + "\n" +
+         "  main image:   " + std::to_string(carried.main.size()) + " bytes, SHA-256 " +
+         files::Sha256Hex(carried.main) + "\n" + "  second image: " + std::to_string(carried.second.size()) +
+         " bytes, SHA-256 " + files::Sha256Hex(carried.second) + "\n";
+}
+
 int RunPortsCommand() {
-  for (const PortInfo& port : ListPorts()) {
+  const std::vector<PortInfo> ports = ListPorts();
+  if (ports.empty()) {
+    Print(stderr, "no serial ports found\n");
+  }
+  for (const PortInfo& port : ports) {
     Print(stdout, Printable(PortLine(port)) + "\n");
   }
   return kExitFinished;

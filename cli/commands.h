@@ -25,4 +25,7 @@ int RunVersionsCommand(const std::vector<std::string>& ports);
 int RunInfoCommand(const ImageFiles& files);
 int RunPortsCommand();
 
+// --version: the program's version and commit, and the carried firmware's version and images with their SHA-256.
+std::string VersionText();
+
 }  // namespace fwu::cli

@@ -1,99 +1,267 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <optional>
 
 #include "firmware_files/firmware_file.h"
 
-#include "build_version.h"
 #include "cli/commands.h"
 #include "cli/outcome.h"
-#include "cli/port_kind.h"
+#include "cli/stop_signals.h"
+#include "cli/suggest.h"
 
 namespace {
 
-constexpr char kExitStatuses[] = R"(
+constexpr char kProgram[] = "fwupdate-cli";
+
+// Each command's footer: the exit statuses it can end with.
+constexpr char kPortStatuses[] = R"(
 Exit status:
   0    every port finished
   1    internal or output error (a JSON or trace file that cannot be written)
   2    bad command line or image file (nothing was opened)
-  3    a port could not be opened ("Open Err1" .. "Open Err5")
+  3    a port could not be opened ("Open Err1" .. "Open Err5") or was found closed ("Open Err10")
   4    no boot loader answering (boot-mode entry failed)
   5    "Program unknown"
   6    a device status error ("0012 : Errors")
   7    a link failure: time-out, retry, CRC, overrun ("     -11 : ...")
-  130  interrupted by Ctrl-C (a second Ctrl-C ends at once)
+  130  stopped by Ctrl-C (a second one ends the program at once)
+  143  stopped by SIGTERM (a time-out, a cancelled job)
+  129  stopped by SIGHUP (the terminal or SSH session gone)
+With several ports, the first failing port's status, in the order given. A stop comes at the next block boundary,
+or before the first write; the outcome lines and the JSON are written all the same.)";
+constexpr char kVersionsStatuses[] = R"(
+Exit status:
+  0    every port answered
+  1    internal error
+  2    bad command line (nothing was opened)
+  3    a port could not be opened ("Open Err1" .. "Open Err5") or was found closed ("Open Err10")
+  4    no boot loader answering (boot-mode entry failed)
+  6    a device status error ("0012 : Errors")
+  7    a link failure: time-out, retry, CRC, overrun ("     -11 : ...")
 With several ports, the first failing port's status, in the order given.)";
+constexpr char kInfoStatuses[] = R"(
+Exit status:
+  0    done
+  1    internal error
+  2    bad command line or image file)";
+constexpr char kPortsStatuses[] = R"(
+Exit status:
+  0    done (none found: "no serial ports found" on standard error)
+  1    internal error
+  2    bad command line)";
+constexpr char kConvertStatuses[] = R"(
+Exit status:
+  0    the raw image was written
+  1    the raw image could not be written
+  2    bad command line, or the firmware file refused (every fault is named; nothing is written))";
+constexpr char kCommandsFooter[] = R"(
+'fwupdate-cli COMMAND --help' tells a command's options and exit statuses.)";
+
+// CLI11 puts an option's rules ("Needs: --second") between its name and its description, where they run into the
+// text; the descriptions say the rules in words instead.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* option) const override {
+    std::string text;
+    if (option->get_type_size() != 0 && !option->get_type_name().empty()) {
+      text += " " + option->get_type_name();
+    }
+    if (option->get_expected_max() == CLI::detail::expected_max_vector_size) {
+      text += " ...";
+    }
+    return text;
+  }
+};
 
 void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
-  auto* main = command.add_option("--main", files.main, "main image file (524,288 bytes) instead of the carried one")
+  auto* main = command
+                   .add_option("--main", files.main,
+                               "main image file (524,288 bytes; raw, Intel HEX or S-record) instead of the carried "
+                               "one;\ngiven with --second")
                    ->type_name("FILE");
-  auto* second =
-      command.add_option("--second", files.second, "second image file (65,536 bytes) instead of the carried one")
-          ->type_name("FILE");
+  auto* second = command
+                     .add_option("--second", files.second,
+                                 "second image file (65,536 bytes) instead of the carried one;\n"
+                                 "given with --main")
+                     ->type_name("FILE");
   main->needs(second);
   second->needs(main);
 }
 
-constexpr char kPortHelp[] =
-    "serial port(s): /dev/ttyUSB0, COM3, ...; or behind a device server: rfc2217://HOST:PORT, socket://HOST:PORT";
+void AddPorts(CLI::App& command, std::vector<std::string>& ports) {
+  command
+      .add_option("PORT", ports,
+                  "serial port(s): /dev/ttyUSB0, /dev/serial/by-id/..., COM3;\n"
+                  "behind a device server: rfc2217://HOST:PORT, socket://HOST:PORT")
+      ->required()
+      ->type_name("");
+}
+
+// Where a word of the command line is looked for: the command's own options and those of its option groups, and
+// the options above it (--help, --version).
+const CLI::Option* FindOption(CLI::App* level, const std::string& name) {
+  for (CLI::App* app = level; app != nullptr; app = app->get_parent()) {
+    if (const CLI::Option* option = app->get_option_no_throw(name)) {
+      return option;
+    }
+  }
+  return nullptr;
+}
+
+std::vector<std::string> OptionNames(CLI::App* level) {
+  std::vector<std::string> names;
+  const auto add = [&](CLI::App* app) {
+    for (const CLI::Option* option : app->get_options()) {
+      for (const auto& name : option->get_lnames()) {
+        names.push_back("--" + name);
+      }
+    }
+  };
+  for (CLI::App* app = level; app != nullptr; app = app->get_parent()) {
+    add(app);
+    for (CLI::App* group : app->get_subcommands([](CLI::App* sub) { return sub->get_name().empty(); })) {
+      add(group);
+    }
+  }
+  return names;
+}
+
+std::vector<std::string> CommandNames(CLI::App* level) {
+  std::vector<std::string> names;
+  for (CLI::App* sub : level->get_subcommands([](CLI::App* s) { return !s->get_name().empty(); })) {
+    names.push_back(sub->get_name());
+  }
+  return names;
+}
+
+// The command's name as typed: "update", "image convert".
+std::string CommandPath(CLI::App* level) {
+  std::vector<std::string> names;
+  for (CLI::App* app = level; app->get_parent() != nullptr; app = app->get_parent()) {
+    names.insert(names.begin(), app->get_name());
+  }
+  std::string path;
+  for (const auto& name : names) {
+    path += (path.empty() ? "" : " ") + name;
+  }
+  return path;
+}
+
+std::string Unknown(const std::string& what, const std::string& word, const std::string& prefix,
+                    const std::vector<std::string>& candidates) {
+  std::string message = "unknown " + what + " '" + prefix + word + "'";
+  if (const auto nearest = fwu::cli::Nearest(word, candidates)) {
+    message += "; did you mean '" + prefix + *nearest + "'?";
+  }
+  return message;
+}
+
+// The first word of the command line that names no command or option, said with what it was most likely meant to
+// be: "unknown command 'udpate'; did you mean 'update'?". Nothing when every word is known (the fault is another).
+std::optional<std::string> UnknownWord(CLI::App& app, const std::vector<std::string>& words) {
+  CLI::App* level = &app;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--") {
+      break;
+    }
+    if (word.size() > 1 && word[0] == '-') {
+      const std::string name = word.substr(0, word.find('='));
+      const CLI::Option* option = FindOption(level, name);
+      if (option == nullptr) {
+        return Unknown("option", name, "", OptionNames(level));
+      }
+      if (option->get_type_size() != 0 && word.find('=') == std::string::npos) {
+        ++i;  // the option's value
+      }
+      continue;
+    }
+    const std::vector<std::string> commands = CommandNames(level);
+    if (commands.empty()) {
+      continue;  // a positional argument
+    }
+    const auto sub = level->get_subcommands([&](CLI::App* s) { return s->get_name() == word; });
+    if (sub.empty()) {
+      const std::string prefix = level == &app ? "" : CommandPath(level) + " ";
+      return Unknown("command", word, prefix, commands);
+    }
+    level = sub.front();
+  }
+  return std::nullopt;
+}
 
 int Main(int argc, char** argv) {
-  CLI::App app{"fwupdate-cli: writes the controller's firmware through its boot loader over serial lines"};
-  app.footer(kExitStatuses);
-  app.set_version_flag("--version", std::string("fwupdate-cli ") + FWU_VERSION + " (commit " + FWU_COMMIT + ")",
-                       "the program's version and the commit it was built from");
+  CLI::App app{"fwupdate-cli: writes the controller's firmware through its boot loader over serial lines", kProgram};
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer(kCommandsFooter);
+  app.set_version_flag("--version", fwu::cli::VersionText,
+                       "the program's version, the commit it was built from, and the carried images");
   app.require_subcommand(1);
-  // Network port names are checked as the command line is read: a malformed one stops the run before any port
-  // opens.
-  const CLI::Validator portName([](std::string& name) { return fwu::cli::PortNameProblem(name); }, "PORT");
 
   auto* ports = app.add_subcommand("ports", "list the serial ports present");
-  ports->footer(kExitStatuses);
+  ports->footer(kPortsStatuses);
 
   std::vector<std::string> versionPorts;
   auto* versions = app.add_subcommand("versions", "read the controller's firmware version beside the carried one");
-  versions->add_option("PORT", versionPorts, kPortHelp)->required()->check(portName);
-  versions->footer(kExitStatuses);
+  AddPorts(*versions, versionPorts);
+  versions->footer(kVersionsStatuses);
 
   fwu::cli::UpdateOptions update;
   auto* updateCommand =
       app.add_subcommand("update", "write the firmware into the controller on each port, all at once");
-  updateCommand->add_option("PORT", update.ports, kPortHelp)->required()->check(portName);
+  AddPorts(*updateCommand, update.ports);
   AddImageFiles(*updateCommand, update.images);
-  updateCommand->add_option("--json", update.json, "write a summary as JSON to FILE ('-' for standard output)")
+  updateCommand
+      ->add_option("--json", update.json,
+                   "write a summary as JSON to FILE, replacing it only once complete;\n"
+                   "'-' for standard output (the rest then goes to standard error)")
       ->type_name("FILE");
   updateCommand
       ->add_option("--trace", update.trace,
-                   "record every byte on the line to FILE (several ports: one file each, the port's name "
-                   "added before the extension)")
+                   "record every byte on the line to FILE; with several ports one file each,\n"
+                   "the port's name added before the extension")
       ->type_name("FILE");
-  updateCommand->footer(kExitStatuses);
+  updateCommand->footer(kPortStatuses);
 
   fwu::cli::ImageFiles infoImages;
   auto* info = app.add_subcommand("info", "what an update would write: texts, blocks, line time, SHA-256");
   AddImageFiles(*info, infoImages);
-  info->footer(kExitStatuses);
+  info->footer(kInfoStatuses);
 
   std::string convertInput;
   std::string convertMain;
   std::string convertSecond;
   auto* image = app.add_subcommand("image", "work on firmware files");
   image->require_subcommand(1);
-  image->footer(kExitStatuses);
   auto* convert =
       image->add_subcommand("convert", "check a raw, Intel HEX or S-record file and write it as a raw image");
-  convert->add_option("FILE", convertInput, "the firmware file")->required();
+  convert->add_option("FILE", convertInput, "the firmware file")->required()->type_name("");
   // One of the two, in a group of their own: the positional FILE counts as an option of the command itself.
   auto* convertTo = convert->add_option_group("output", "the image the file holds, and the raw image to write");
   convertTo->add_option("--main", convertMain, "write it as the main image to OUT.bin")->type_name("OUT.bin");
   convertTo->add_option("--second", convertSecond, "write it as the second image to OUT.bin")->type_name("OUT.bin");
   convertTo->require_option(1);
-  convert->footer(kExitStatuses);
+  convert->footer(kConvertStatuses);
 
+  if (argc <= 1) {
+    std::cerr << app.help();
+    return fwu::cli::kExitUsage;
+  }
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForVersion& version) {
+    std::cout << version.what() << std::flush;
+    return 0;
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
   } catch (const CLI::ParseError& error) {
-    const int status = app.exit(error);
-    return status == 0 ? 0 : fwu::cli::kExitUsage;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    const std::optional<std::string> unknown = UnknownWord(app, words);
+    std::cerr << kProgram << ": " << unknown.value_or(error.what()) << "\n"
+              << "'" << kProgram << " --help' lists the commands\n";
+    return fwu::cli::kExitUsage;
   }
 
   if (*ports) {
@@ -118,12 +286,14 @@ int Main(int argc, char** argv) {
 // Nothing the program does throws on purpose; whatever escapes (memory, a thread that cannot start) ends it
 // with the internal-error status and a word on standard error rather than an abort.
 int main(int argc, char** argv) {
+  int status = fwu::cli::kExitInternal;
   try {
-    return Main(argc, argv);
+    status = Main(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "fwupdate-cli: " << error.what() << "\n";
   } catch (...) {
     std::cerr << "fwupdate-cli: unexpected failure\n";
   }
-  return fwu::cli::kExitInternal;
+  fwu::cli::RunEnded(status);
+  return status;
 }

@@ -101,13 +101,18 @@ const char* OutcomeName(Outcome outcome) {
   return "internal_error";
 }
 
-RunVerdict Judge(const std::vector<Box>& boxes, const std::optional<std::string>& stoppedAt) {
-  if (stoppedAt || boxes.empty()) {
+RunVerdict Judge(const std::vector<Box>& boxes, const std::optional<StopPoint>& stop) {
+  if (stop) {
     // A stop ends the run without a box; any box before it came from a step the run went on after.
     RunVerdict verdict;
-    verdict.outcome = stoppedAt ? Outcome::Interrupted : Outcome::Internal;
-    verdict.message = stoppedAt ? kInterruptedText : "the update ended without an outcome";
-    verdict.where = stoppedAt.value_or(std::string());
+    verdict.outcome = Outcome::Interrupted;
+    verdict.message = stop->beforeWriting ? kInterruptedBeforeWritingText : kInterruptedText;
+    verdict.where = stop->where;
+    return verdict;
+  }
+  if (boxes.empty()) {
+    RunVerdict verdict;
+    verdict.message = "the update ended without an outcome";
     return verdict;
   }
   const Box& last = boxes.back();

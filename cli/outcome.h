@@ -38,7 +38,7 @@ struct Box {
 struct RunVerdict {
   Outcome outcome = Outcome::Internal;
   std::string message;  // the dialog's text(s) for the failure, "Finished", or the interruption note
-  std::string reason;   // why a port did not open, when the port knows ("connection refused by 10.0.0.7:2217")
+  std::string reason;   // for a port that could not be opened: the system's or the server's reason, with a hint
   std::optional<int> resultCode;
   std::optional<int> deviceStatus;
   std::string where;                          // where the run stopped; empty when it finished
@@ -47,10 +47,18 @@ struct RunVerdict {
 
 inline constexpr char kInterruptedText[] =
     "Interrupted at a block boundary: the controller is partly written; a new update starts from the beginning";
+inline constexpr char kInterruptedBeforeWritingText[] =
+    "Interrupted before the first write: nothing was written to the controller";
+
+// Where a run ended on a stop request, and whether that was before its first writing command.
+struct StopPoint {
+  std::string where;
+  bool beforeWriting = false;
+};
 
 // Judges a run from the boxes it showed, in order, and where it stopped if it ended on a stop request. A run ends
 // at its last box; earlier boxes (a version read that failed inside the update) did not end it. A failed
 // program-kind query shows its own failure, then "Program unknown": the failure decides.
-RunVerdict Judge(const std::vector<Box>& boxes, const std::optional<std::string>& stoppedAt);
+RunVerdict Judge(const std::vector<Box>& boxes, const std::optional<StopPoint>& stop);
 
 }  // namespace fwu::cli

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "serial/clock.h"
 #include "serial/serial_port.h"
@@ -16,6 +17,10 @@ std::unique_ptr<Clock> NewClock();
 // Readies the process once, before any port is opened: on Windows the 1 ms system timer that the port's
 // time-outs rely on and a console that understands the cursor sequences of the progress lines.
 void PrepareProcess();
+
+// What a serial port's name stands for, so that one port given twice is seen however it is spelled: on POSIX the
+// device with links and "./" resolved, on Windows the COM name without its "\\.\" prefix, in capitals.
+std::string SerialPortIdentity(const std::string& portName);
 
 // Whether the stream is a terminal that takes cursor movement, and how many columns it has.
 bool IsTerminal(std::FILE* stream);

@@ -1,6 +1,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "cli/platform.h"
 #include "serial/posix_clock.h"
 #include "serial/posix_port.h"
@@ -22,6 +24,12 @@ std::unique_ptr<Clock> NewClock() {
 }
 
 void PrepareProcess() {}
+
+std::string SerialPortIdentity(const std::string& portName) {
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::weakly_canonical(portName, error);
+  return error ? portName : device.string();
+}
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;

@@ -1,6 +1,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
 #include "cli/platform.h"
 #include "serial/win32_clock.h"
 #include "serial/win32_port.h"
@@ -18,7 +22,7 @@ HANDLE ConsoleOf(std::FILE* stream) {
 }  // namespace
 
 std::unique_ptr<SerialPort> NewSerialPort() {
-  return std::make_unique<Win32SerialPort>();
+  return std::make_unique<Win32SerialPort>(Win32SerialPort::WaitStyle::WholeWaits);
 }
 
 std::unique_ptr<Clock> NewClock() {
@@ -37,6 +41,17 @@ void PrepareProcess() {
       SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
   }
+}
+
+std::string SerialPortIdentity(const std::string& portName) {
+  constexpr std::string_view kDevicePrefix = "\\\\.\\";
+  std::string name = portName;
+  if (name.starts_with(kDevicePrefix)) {
+    name.erase(0, kDevicePrefix.size());
+  }
+  std::ranges::transform(name, name.begin(),
+                         [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+  return name;
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -35,6 +35,7 @@ PortJob::~PortJob() {
 
 void PortJob::Start() {
   started_ = std::chrono::steady_clock::now();
+  startedAt_ = std::chrono::system_clock::now();
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -60,6 +61,7 @@ void PortJob::Run() {
   } else {
     openFailure_ = watched_.OpenFailureReason();
   }
+  endedAt_ = std::chrono::system_clock::now();
   seconds_ = SecondsSince(started_);
   ended_ = true;
 }
@@ -72,6 +74,8 @@ PortReport PortJob::Report() const {
   PortReport report;
   report.port = portName_;
   report.seconds = seconds_.load();
+  report.startedAt = startedAt_;
+  report.endedAt = endedAt_;
   report.carriedVersion = ImageText(images_.main, kVersionPointer).value_or(std::string());
   const auto display = window_.VersionDisplay();
   report.versionDisplay = display.value_or(std::string());
@@ -85,13 +89,13 @@ PortReport PortJob::Report() const {
     report.verdict.outcome = Outcome::Finished;
     report.verdict.message = *display;
   } else {
-    report.verdict = Judge(boxes, window_.StoppedAt());
-  }
-  if (report.verdict.outcome != Outcome::Finished) {
-    report.verdict.blockAddress = watched_.Last().address;
+    report.verdict = Judge(boxes, window_.Stopped());
   }
   if (report.verdict.outcome == Outcome::OpenFailed) {
     report.verdict.reason = openFailure_;
+  }
+  if (report.verdict.outcome != Outcome::Finished) {
+    report.verdict.blockAddress = watched_.Last().address;
   }
 
   const PortProgress bar = window_.Progress();

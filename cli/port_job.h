@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/line_model.h"
 #include "cli/outcome.h"
@@ -20,6 +21,13 @@
 
 namespace fwu::cli {
 
+// One image a run writes: "main" or "second", where it came from (the file given, or "carried") and its SHA-256.
+struct ImageSource {
+  std::string image;
+  std::string source;
+  std::string sha256;
+};
+
 // What one port's run came to, for the outcome line, the table and the JSON record.
 struct PortReport {
   std::string port;
@@ -30,6 +38,9 @@ struct PortReport {
   std::string carriedVersion;
   std::string versionDisplay;
   double seconds = 0;
+  std::chrono::system_clock::time_point startedAt;
+  std::chrono::system_clock::time_point endedAt;
+  std::vector<ImageSource> images;  // what the command wrote with; the port's run does not know
 };
 
 enum class Task { Update, ReadVersions };
@@ -73,7 +84,9 @@ class PortJob {
   TerminalWindow window_;
   Progress progress_;
   std::chrono::steady_clock::time_point started_;
-  std::string openFailure_;  // why the port did not open, when the port says more than "Open ErrN"
+  std::chrono::system_clock::time_point startedAt_;
+  std::chrono::system_clock::time_point endedAt_;  // with openFailure_, written before ended_ is set
+  std::string openFailure_;
   std::atomic<double> seconds_{0};
   std::atomic<bool> ended_{false};
   std::thread thread_;

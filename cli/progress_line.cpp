@@ -26,13 +26,14 @@ std::string Times(const LineState& state) {
   return text;
 }
 
-std::string Bar(const LineState& state) {
+// The bar with inner cells between its brackets.
+std::string Bar(const LineState& state, std::size_t cells) {
   const std::size_t filled =
-      state.totalSteps == 0 ? 0 : std::size_t{state.stepsDone} * kBarWidth / std::size_t{state.totalSteps};
-  std::string bar(kBarWidth + 2, '.');
+      state.totalSteps == 0 ? 0 : std::size_t{state.stepsDone} * cells / std::size_t{state.totalSteps};
+  std::string bar(cells + 2, '.');
   bar.front() = '[';
   bar.back() = ']';
-  std::fill_n(bar.begin() + 1, std::min(filled, kBarWidth), '#');
+  std::fill_n(bar.begin() + 1, std::min(filled, cells), '#');
   return bar;
 }
 
@@ -59,19 +60,100 @@ std::string ClockText(double seconds) {
   return text.data();
 }
 
-std::string LiveLine(const LineState& state, std::size_t width) {
-  std::string line = Printable(state.port) + " " + Bar(state) + " " + (state.percent.empty() ? "  0 %" : state.percent);
-  if (state.totalSteps != 0) {
-    line += "  " + Blocks(state);
+namespace {
+
+// What a live line shows besides the port, the percentage, the time left and the outcome, which it always shows.
+struct Layout {
+  bool blocks = true;
+  std::size_t barCells = kBarWidth;  // 0: no bar
+  bool elapsed = true;
+};
+
+// Built by appending: GCC 12 warns of an overlap that cannot happen in `" " + std::string` at -O3.
+std::string Compose(const LineState& state, const std::string& name, const Layout& layout) {
+  std::string line = name;
+  if (layout.barCells != 0) {
+    line += ' ';
+    line += Bar(state, layout.barCells);
   }
-  line += "  " + Times(state);
-  if (const std::string status = Status(state); !status.empty()) {
-    line += "  " + status;
+  line += ' ';
+  line += state.percent.empty() ? std::string("  0 %") : state.percent;
+  if (layout.blocks && state.totalSteps != 0) {
+    line += "  ";
+    line += Blocks(state);
   }
-  if (line.size() > width) {
-    line.resize(width);
+  std::string times = layout.elapsed ? ClockText(state.elapsed) + " elapsed" : std::string();
+  if (state.remaining) {
+    times += times.empty() ? "" : ", ";
+    times += ClockText(*state.remaining) + " left";
+  }
+  for (const std::string& part : {times, Status(state)}) {
+    if (!part.empty()) {
+      line += "  ";
+      line += part;
+    }
   }
   return line;
+}
+
+}  // namespace
+
+std::string LiveLine(const LineState& state, std::size_t width) {
+  // As the terminal narrows the line gives up, in this order: the block counts, the bar's width down to a few
+  // cells, the elapsed time, the beginning of a long port name down to its last characters, the bar, then more of
+  // the name. The percentage, the time left and the outcome stay whole.
+  constexpr std::size_t kBarFrame = 3;  // the space before the bar and its brackets
+  constexpr std::size_t kFewestCells = 6;
+  constexpr std::size_t kNameKept = 20;
+  const std::string name = Printable(state.port);
+  // The line's length without the port's name and the bar.
+  const auto rest = [&](Layout layout) {
+    layout.barCells = 0;
+    return Compose(state, "", layout).size();
+  };
+  // The widest bar (at most the full one) that fits beside a name of nameLength; false when not even the fewest
+  // cells do.
+  const auto fitBar = [&](Layout& layout, std::size_t nameLength) {
+    const std::size_t used = nameLength + rest(layout) + kBarFrame;
+    if (used + kFewestCells > width) {
+      return false;
+    }
+    layout.barCells = std::min(kBarWidth, width - used);
+    return true;
+  };
+  Layout layout;
+  if (name.size() + rest(layout) + kBarFrame + kBarWidth <= width) {
+    return Compose(state, name, layout);
+  }
+  layout.blocks = false;
+  if (fitBar(layout, name.size())) {
+    return Compose(state, name, layout);
+  }
+  layout.elapsed = false;
+  if (fitBar(layout, name.size())) {
+    return Compose(state, name, layout);
+  }
+  const std::size_t besideFewest = rest(layout) + kBarFrame + kFewestCells;
+  if (width >= besideFewest + std::min(name.size(), kNameKept)) {
+    layout.barCells = kFewestCells;
+    return Compose(state, KeepEnd(name, width - besideFewest), layout);
+  }
+  layout.barCells = 0;
+  std::string line = Compose(state, KeepEnd(name, width > rest(layout) ? width - rest(layout) : 0), layout);
+  // A terminal of a handful of columns: nothing is left to give up.
+  line.resize(std::min(line.size(), width));
+  return line;
+}
+
+std::string KeepEnd(const std::string& text, std::size_t width) {
+  constexpr std::string_view kCut = "...";
+  if (text.size() <= width) {
+    return text;
+  }
+  if (width <= kCut.size()) {
+    return text.substr(text.size() - width);
+  }
+  return std::string(kCut) + text.substr(text.size() - (width - kCut.size()));
 }
 
 std::string PlainLine(const LineState& state) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace fwu::cli {
 
@@ -24,6 +25,8 @@ std::string ClockText(double seconds);
 // The live line on a terminal: port, bar, percentage, blocks, elapsed and remaining time; at most width
 // characters, so that it never wraps and the cursor can come back to it.
 std::string LiveLine(const LineState& state, std::size_t width);
+// text in at most width characters: whole, or "..." and its end, where port names differ.
+std::string KeepEnd(const std::string& text, std::size_t width);
 // The line for a log: no bar, nothing that needs a cursor.
 std::string PlainLine(const LineState& state);
 

@@ -58,7 +58,8 @@ bool TerminalWindow::StopRequested() {
   }
   std::string where = where_();
   const std::lock_guard lock(mutex_);
-  stoppedAt_ = std::move(where);
+  // The bar starts with the first writing phase: a stop before it has written nothing.
+  stopped_ = StopPoint{std::move(where), progress_.totalSteps == 0};
   return true;
 }
 
@@ -77,9 +78,9 @@ std::vector<Box> TerminalWindow::Boxes() const {
   return boxes_;
 }
 
-std::optional<std::string> TerminalWindow::StoppedAt() const {
+std::optional<StopPoint> TerminalWindow::Stopped() const {
   const std::lock_guard lock(mutex_);
-  return stoppedAt_;
+  return stopped_;
 }
 
 std::optional<std::string> TerminalWindow::VersionDisplay() const {

@@ -50,7 +50,7 @@ class TerminalWindow : public DialogWindow {
   // The tenths the bar has passed since the last call, each as it stood then, for a log's plain lines.
   std::vector<Milestone> TakeMilestones();
   [[nodiscard]] std::vector<Box> Boxes() const;
-  [[nodiscard]] std::optional<std::string> StoppedAt() const;
+  [[nodiscard]] std::optional<StopPoint> Stopped() const;
   // The version display's text once a version read got past the boot-mode entry.
   [[nodiscard]] std::optional<std::string> VersionDisplay() const;
 
@@ -62,7 +62,7 @@ class TerminalWindow : public DialogWindow {
   std::uint32_t tenthsPassed_ = 0;
   std::vector<Milestone> milestones_;
   std::vector<Box> boxes_;
-  std::optional<std::string> stoppedAt_;
+  std::optional<StopPoint> stopped_;
   std::optional<std::string> versionDisplay_;
 };
 

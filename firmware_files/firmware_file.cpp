@@ -1,10 +1,12 @@
 #include "firmware_files/firmware_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 
 #include "firmware_files/record_file.h"
@@ -68,11 +70,10 @@ void CheckImageInto(std::span<const std::uint8_t> image, ImageKind kind, FaultLi
   }
 }
 
-// A raw image may begin with ':' or "S1" and may even hold text. A file of the image's exact size is read as
-// records only when every line has a record's shape; any other file only when its first line has one and it holds
-// no NUL byte (text has none; firmware nearly always does), so that a damaged record file is told apart line by
-// line instead of as a raw image of the wrong size.
-Format Recognise(std::span<const std::uint8_t> content, const TextLines& text, ImageKind kind) {
+// A record file is text, and the first line says which kind: a line that is a whole record, or one that begins
+// like one in a file without a NUL byte (text has none; firmware nearly always does), so that a damaged record file
+// is refused line by line and never written to the controller as a raw image, even when its size matches one.
+Format Recognise(std::span<const std::uint8_t> content, const TextLines& text) {
   if (text.lines.empty()) {
     return Format::Raw;
   }
@@ -83,14 +84,38 @@ Format Recognise(std::span<const std::uint8_t> content, const TextLines& text, I
     return Format::Raw;
   }
   const Format format = intel ? Format::IntelHex : Format::SRecord;
-  if (content.size() == ImageSize(kind)) {
-    const auto looks = intel ? LooksLikeIntelHex : LooksLikeSRecord;
-    const bool all =
-        std::all_of(text.lines.begin(), text.lines.end(), [&](const TextLine& l) { return looks(l.text); });
-    return all ? format : Format::Raw;
+  if (intel ? LooksLikeIntelHex(first) : LooksLikeSRecord(first)) {
+    return format;
   }
   const bool hasNul = std::find(content.begin(), content.end(), 0) != content.end();
   return hasNul ? Format::Raw : format;
+}
+
+// Editors on Windows (Notepad, PowerShell) start a UTF-8 text file with this mark; the records begin after it.
+std::span<const std::uint8_t> WithoutByteOrderMark(std::span<const std::uint8_t> content) {
+  constexpr std::array<std::uint8_t, 3> kMark = {0xEF, 0xBB, 0xBF};
+  const bool marked = content.size() >= kMark.size() && std::equal(kMark.begin(), kMark.end(), content.begin());
+  return marked ? content.subspan(kMark.size()) : content;
+}
+
+// The second image's file given for the main image reads without a fault: its records at 0x30000-0x3FFFF fit the
+// main image's write addresses. What gives it away is a main image with data only there and no texts at all.
+std::optional<std::string> LooksLikeSecondImage(std::span<const std::uint8_t> main) {
+  constexpr std::uint32_t kErasedPointer = 0xFFFFFFFF;
+  constexpr std::size_t kSecondRegionStart = 0x30000;
+  constexpr std::uint8_t kErased = 0xFF;
+  if (ReadU32le(main, kModelNamePointer) != kErasedPointer || ReadU32le(main, kVersionPointer) != kErasedPointer) {
+    return std::nullopt;
+  }
+  const auto programmed = [](std::uint8_t b) { return b != kErased; };
+  const auto first = std::find_if(main.begin(), main.end(), programmed);
+  const auto last = std::find_if(main.rbegin(), main.rend(), programmed).base();
+  if (first == main.end() || first - main.begin() < static_cast<std::ptrdiff_t>(kSecondRegionStart) ||
+      last - main.begin() > static_cast<std::ptrdiff_t>(kSecondRegionStart + kSecondImageSize)) {
+    return std::nullopt;
+  }
+  return "holds data only at 0x30000-0x3FFFF, the second image's region, and neither a model name nor a version: "
+         "is it the second image's file, given for the main image?";
 }
 
 }  // namespace
@@ -108,8 +133,9 @@ std::vector<std::string> CheckImage(std::span<const std::uint8_t> image, ImageKi
 LoadedImage ParseFirmware(std::span<const std::uint8_t> content, ImageKind kind, const std::string& name) {
   LoadedImage loaded;
   FaultList faults(name);
-  const TextLines text = SplitLines(content);
-  const Format format = Recognise(content, text, kind);
+  const std::span<const std::uint8_t> body = WithoutByteOrderMark(content);
+  const TextLines text = SplitLines(body);
+  const Format format = Recognise(body, text);
   if (format == Format::Raw) {
     loaded.format = "raw";
     loaded.bytes.assign(content.begin(), content.end());
@@ -130,6 +156,10 @@ LoadedImage ParseFirmware(std::span<const std::uint8_t> content, ImageKind kind,
   loaded.errors = faults.Messages();
   if (!loaded.errors.empty()) {
     loaded.bytes.clear();
+  } else if (kind == ImageKind::Main) {
+    if (auto mixUp = LooksLikeSecondImage(loaded.bytes)) {
+      loaded.warnings.push_back(name + ": " + *mixUp);
+    }
   }
   return loaded;
 }
@@ -146,16 +176,19 @@ LoadedImage LoadFirmwareFile(const std::string& path, ImageKind kind) {
   }
   if (!file && !file.eof()) {
     const int error = errno;
-    return {{}, {}, {path + ": cannot be read: " + std::strerror(error)}};
+    return {{}, {}, {path + ": cannot be read: " + std::strerror(error)}, {}};
   }
   if (content.size() > kMaxFileSize) {
-    return {{}, {}, {path + ": larger than " + std::to_string(kMaxFileSize >> 20U) + " MiB: not a firmware file"}};
+    return {{}, {}, {path + ": larger than " + std::to_string(kMaxFileSize >> 20U) + " MiB: not a firmware file"}, {}};
   }
   return ParseFirmware(content, kind, path);
 }
 
 int ConvertImage(const std::string& in, ImageKind kind, const std::string& out, std::ostream& err) {
   const LoadedImage loaded = LoadFirmwareFile(in, kind);
+  for (const std::string& message : loaded.warnings) {
+    err << "warning: " << message << '\n';
+  }
   if (!loaded.errors.empty()) {
     for (const std::string& message : loaded.errors) {
       err << message << '\n';

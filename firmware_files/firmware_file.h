@@ -15,15 +15,17 @@ enum class ImageKind { Main, Second };
 std::size_t ImageSize(ImageKind kind);
 
 struct LoadedImage {
-  std::vector<std::uint8_t> bytes;  // exactly the image's size when errors is empty
-  std::string format;               // "raw", "Intel HEX", "S-record"
-  std::vector<std::string> errors;  // one message per fault: "<file>: line N: ..." or "<file>: offset 0x...: ..."
+  std::vector<std::uint8_t> bytes;    // exactly the image's size when errors is empty
+  std::string format;                 // "raw", "Intel HEX", "S-record"
+  std::vector<std::string> errors;    // one message per fault: "<file>: line N: ..." or "<file>: offset 0x...: ..."
+  std::vector<std::string> warnings;  // "<file>: ...": a sound file that is likely not the one meant
 };
 
 // Reads a firmware file, recognises its format by its content (not its name) and checks it. Intel HEX and
 // S-record addresses map into the image: the main image takes the controller's addresses 0xFFF80000-0xFFFFFFFF
 // or the write addresses 0x00000-0x7FFFF, the second image the write addresses 0x30000-0x3FFFF or 0x0000-0xFFFF;
-// all records of a file stay inside one of the two. Bytes no record writes are erased (0xFF).
+// all records of a file stay inside one of the two. Bytes no record writes are erased (0xFF). A UTF-8 byte order
+// mark before the first record is skipped.
 LoadedImage LoadFirmwareFile(const std::string& path, ImageKind kind);
 
 // The same for a file's content already in memory; name stands for the file in the messages.

@@ -1,7 +1,8 @@
 // S-records: 'S', a type digit, then hex digits for a byte count (of what follows), an address of 2, 3 or 4 bytes,
 // the data and a checksum, the ones' complement of the low byte of the sum of count, address and data. S0 is a
 // header, S1/S2/S3 carry data, S5/S6 count the data records before them, S7/S8/S9 end the file with a start
-// address.
+// address. A writer that knows no start address may end the file with its count record instead (srec_cat does):
+// a count that matches, as the file's last record, closes it as surely as a termination record.
 #include <array>
 #include <optional>
 
@@ -51,7 +52,9 @@ std::string Record(int type, std::uint32_t address, std::span<const std::uint8_t
 std::size_t ReadSRecord(const TextLines& text, ImageAssembler& image, FaultList& faults) {
   std::size_t dataRecords = 0;
   std::optional<std::size_t> endLine;
+  std::size_t closingCount = 0;  // the line of a matching count record while no record follows it; 0 for none
   for (const TextLine& line : text.lines) {
+    closingCount = 0;
     if (endLine) {
       faults.AtLine(line.number, "a record after the termination record of line " + std::to_string(*endLine));
       continue;
@@ -107,15 +110,22 @@ std::size_t ReadSRecord(const TextLines& text, ImageAssembler& image, FaultList&
     } else if (IsCount(type) && address != dataRecords) {
       faults.AtLine(line.number, "the count record says " + std::to_string(address) + " data records, the file has " +
                                      std::to_string(dataRecords) + " before it");
+    } else if (IsCount(type)) {
+      closingCount = line.number;
     } else if (IsEnd(type)) {
       endLine = line.number;
     }
   }
-  if (!endLine) {
-    faults.AtLine(text.count, "the file ends without a termination record (S7, S8 or S9): it may be cut short");
-    return text.count;
+  if (endLine) {
+    return *endLine;
   }
-  return *endLine;
+  if (closingCount != 0) {
+    return closingCount;
+  }
+  faults.AtLine(text.count,
+                "the file ends without a termination record (S7, S8 or S9) or a matching count record (S5 or S6) as "
+                "its last record: it may be cut short");
+  return text.count;
 }
 
 std::string WriteSRecord(std::span<const std::uint8_t> image, std::uint32_t baseAddress) {

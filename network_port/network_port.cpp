@@ -6,9 +6,9 @@ namespace fwu::net {
 
 namespace {
 
-// A read that finds nothing returns after this long, as a serial port's does: the update's time limits are
-// counted in such reads.
-constexpr std::uint32_t kReadWaitMs = 2;
+// While bytes for the server wait for room in the socket, a read looks at the socket again this often: the
+// controller's answer may be waiting on them.
+constexpr std::uint32_t kResendMs = 2;
 // What the port holds for the server beyond what the socket has taken: as a serial driver's output queue, room
 // for the longest Frame twice over, with every byte doubled.
 constexpr std::size_t kOutboxLimit = 4096;
@@ -91,27 +91,42 @@ void NetworkPort::Close() {
   outbox_.clear();
 }
 
-std::optional<std::uint8_t> NetworkPort::ReadByte() {
-  if (inboxRead_ < inbox_.size()) {
-    return inbox_[inboxRead_++];
+std::size_t NetworkPort::Read(std::span<std::uint8_t> into, std::uint32_t waitMs) {
+  if (inboxRead_ == inbox_.size()) {
+    inbox_.clear();
+    inboxRead_ = 0;
+    WaitForLine(waitMs);
   }
-  inbox_.clear();
-  inboxRead_ = 0;
+  const std::size_t count = std::min(into.size(), inbox_.size() - inboxRead_);
+  std::copy_n(inbox_.begin() + static_cast<std::ptrdiff_t>(inboxRead_), count, into.begin());
+  inboxRead_ += count;
+  return count;
+}
+
+void NetworkPort::WaitForLine(std::uint32_t waitMs) {
   const std::uint32_t start = clock_->NowMs();
-  const auto elapsed = [&] { return static_cast<std::uint32_t>(clock_->NowMs() - start); };
-  if (open_) {
+  const auto left = [&] {
+    const auto elapsed = static_cast<std::uint32_t>(clock_->NowMs() - start);
+    return elapsed < waitMs ? waitMs - elapsed : 0U;
+  };
+  // Telnet commands alone (a notification, a late answer) are taken and the wait goes on for the line's bytes.
+  for (std::uint32_t remaining = waitMs; open_;) {
     Flush(0);
-    while (elapsed() < kReadWaitMs && Pump(kReadWaitMs - elapsed()) != TcpConnection::kGone) {
-      if (!inbox_.empty()) {
-        return inbox_[inboxRead_++];
-      }
+    if (Pump(outbox_.empty() ? remaining : std::min(remaining, kResendMs)) == TcpConnection::kGone || !inbox_.empty()) {
+      break;
+    }
+    remaining = left();
+    if (remaining == 0) {
+      return;
     }
   }
-  // A connection that has gone, or a closed port, has no wait of its own.
-  if (elapsed() < kReadWaitMs) {
-    clock_->SleepMs(kReadWaitMs - elapsed());
+  if (!inbox_.empty()) {
+    return;
   }
-  return std::nullopt;
+  // A connection that has gone, or a closed port, has no wait of its own; the caller's limit still needs one.
+  if (const std::uint32_t remaining = left(); remaining > 0) {
+    clock_->SleepMs(remaining);
+  }
 }
 
 WriteOutcome NetworkPort::Write(std::span<const std::uint8_t> bytes) {

@@ -18,10 +18,10 @@ namespace fwu::net {
 
 // The controller's serial line behind a device server, named by a URL: "rfc2217://HOST:PORT" sets the remote line
 // to 38400 8-N-1 over telnet (RFC 2217), "socket://HOST:PORT" carries raw bytes to a line set by hand. Above it the
-// update sees a serial port like any other: a read that finds nothing returns after about 2 ms, a write is taken
-// whole or not at all, a purge empties both queues (the server's too, over RFC 2217). A connection the server
-// drops leaves the port open but mute, like a serial adapter that is pulled out: reads find nothing and writes
-// fail, so the exchange fails at its own time limit.
+// update sees a serial port like any other: a read sleeps on the socket until the line's bytes come or its wait is
+// over, a write is taken whole or not at all, a purge empties both queues (the server's too, over RFC 2217). A
+// connection the server drops leaves the port open but mute, like a serial adapter that is pulled out: reads wait
+// and find nothing, writes fail, so the exchange fails at its own time limit.
 class NetworkPort final : public SerialPort {
  public:
   // How long the connection and, over RFC 2217, the negotiation may each take.
@@ -38,7 +38,7 @@ class NetworkPort final : public SerialPort {
   OpenResult Open(const std::string& portName) override;
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return open_; }
-  std::optional<std::uint8_t> ReadByte() override;
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;
   [[nodiscard]] std::string OpenFailureReason() const override { return reason_; }
@@ -46,6 +46,8 @@ class NetworkPort final : public SerialPort {
 
  private:
   OpenResult Negotiate();
+  // Waits up to waitMs for the line's bytes, taking the server's telnet commands that come before them.
+  void WaitForLine(std::uint32_t waitMs);
   // Waits up to waitMs for bytes from the server and takes them: their count, 0, or TcpConnection::kGone.
   std::ptrdiff_t Pump(std::uint32_t waitMs);
   // Sends what waits in the outbox, waiting up to waitMs for room.

@@ -44,23 +44,13 @@ bool PortOpen(Link& link, DialogWindow& owner) {
   return false;
 }
 
-// Waits for the next byte until more than limitMs have passed since start.
-std::optional<std::uint8_t> ReadWithin(Link& link, std::uint32_t start, std::uint32_t limitMs) {
-  while (!Exceeded(link.clock, start, limitMs)) {
-    if (const auto byte = link.port.ReadByte()) {
-      return byte;
-    }
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 std::int16_t SendBootId(Link& link, DialogWindow& owner) {
   if (!PortOpen(link, owner)) {
     return -1;
   }
-  link.port.Purge();
+  PurgeLine(link);
   const std::string_view code(kBootIdCode);
   const std::array<std::uint8_t, 1> lead{kStx};
   const std::array<std::uint8_t, 2> tail{kEtx, BlockCheck(code)};
@@ -76,9 +66,9 @@ std::int16_t ReceiveBootReply(Link& link, DialogWindow& owner, std::span<std::ui
     return -1;
   }
   // Anything before the STX is noise from the controller's start-up and is dropped.
-  const std::uint32_t hunt = link.clock.NowMs();
+  Deadline hunt = LimitFromNow(link, kReplyStartLimitMs);
   for (;;) {
-    const auto byte = ReadWithin(link, hunt, kReplyStartLimitMs);
+    const auto byte = ReadByte(link, hunt);
     if (!byte) {
       return -1;
     }
@@ -97,9 +87,10 @@ std::int16_t ReceiveBootReply(Link& link, DialogWindow& owner, std::span<std::ui
     ++stored;
   };
   std::uint8_t check = 0;
-  const std::uint32_t bodyStart = link.clock.NowMs();
+  // One limit for the whole body from the STX; nothing happens between the two but reading.
+  Deadline body = Deadline::AtFirstWait(kReplyBodyLimitMs);
   for (;;) {
-    const auto byte = ReadWithin(link, bodyStart, kReplyBodyLimitMs);
+    const auto byte = ReadByte(link, body);
     if (!byte) {
       return -1;
     }
@@ -111,7 +102,8 @@ std::int16_t ReceiveBootReply(Link& link, DialogWindow& owner, std::span<std::ui
   }
   const std::size_t bodyLength = stored - 1;
 
-  const auto received = ReadWithin(link, link.clock.NowMs(), kReplyCheckLimitMs);
+  Deadline checkByte = Deadline::AtFirstWait(kReplyCheckLimitMs);
+  const auto received = ReadByte(link, checkByte);
   if (!received) {
     return -1;
   }
@@ -127,10 +119,10 @@ std::int16_t ConfirmBootLoader(Link& link, DialogWindow& owner) {
   SendFrame(link, kEnq, {});
   // Stray bytes of the boot reply and damaged Frames are passed over; the first good Frame decides.
   std::array<std::uint8_t, kEnquiryCapacity - 2> answer{};
-  const std::uint32_t start = link.clock.NowMs();
-  while (!Exceeded(link.clock, start, kEnquiryLimitMs)) {
+  Deadline phase = LimitFromNow(link, kEnquiryLimitMs);
+  while (!phase.Passed(link.clock)) {
     std::uint8_t control = 0;
-    if (ReceiveFrame(link, control, answer, kEnquiryCapacity) < 0) {
+    if (ReceiveFrame(link, control, answer, kEnquiryCapacity, phase) < 0) {
       continue;
     }
     if (control != kAck) {

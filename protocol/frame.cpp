@@ -67,23 +67,20 @@ int SendFrame(Link& link, std::uint8_t control, std::span<const std::uint8_t> pa
 }
 
 std::int16_t ReceiveFrame(Link& link, std::uint8_t& controlOut, std::span<std::uint8_t> payloadOut,
-                          std::int16_t capacity) {
-  SerialPort& port = link.port;
-  Clock& clock = link.clock;
-
+                          std::int16_t capacity, Deadline& firstByte) {
   // Start: a Frame begins with DLE; anything else is dropped and reported as no Frame.
-  if (const auto first = port.ReadByte(); !first || *first != kDle) {
+  if (const auto first = ReadByte(link, firstByte); !first || *first != kDle) {
     return kFrameNone;
   }
 
-  // Start marker: further DLEs are skipped until the STX.
-  const std::uint32_t markStart = clock.NowMs();
+  // Start marker: further DLEs are skipped until the STX, all within one gap counted from the first DLE.
+  Deadline marker = Deadline::AtFirstWait(kByteGapMs);
   for (;;) {
-    if (Exceeded(clock, markStart, kByteGapMs)) {
+    const auto byte = ReadByte(link, marker);
+    if (!byte) {
       return kFrameNone;
     }
-    const auto byte = port.ReadByte();
-    if (!byte || *byte == kDle) {
+    if (*byte == kDle) {
       continue;
     }
     if (*byte == kStx) {
@@ -92,46 +89,42 @@ std::int16_t ReceiveFrame(Link& link, std::uint8_t& controlOut, std::span<std::u
     return kFrameNone;
   }
 
-  // Content: control byte, undoubled payload, ETX. The working buffer bounds it whatever the capacity says.
+  // Content: control byte, undoubled payload, ETX. The working buffer bounds it whatever the capacity says. Each
+  // gap is counted from the byte stored before it; a byte already held by the link comes without a gap.
   std::array<std::uint8_t, kReceiveContentSize + 2> buffer{};
   const std::size_t limit =
       std::min<std::size_t>(capacity < 0 ? 0U : static_cast<std::size_t>(capacity), kReceiveContentSize);
   std::size_t count = 0;
   bool escape = false;
-  std::uint32_t reference = clock.NowMs();
+  Deadline gap = Deadline::AtFirstWait(kByteGapMs);
   for (;;) {
-    if (Exceeded(clock, reference, kByteGapMs)) {
-      return kFrameNone;
-    }
-    const auto byte = port.ReadByte();
+    const auto byte = ReadByte(link, gap);
     if (!byte) {
-      continue;
+      return kFrameNone;
     }
     if (!escape && *byte == kDle) {
       escape = true;  // the gap is measured from the byte before the DLE
       continue;
     }
     if (count >= limit) {
-      return kFrameOverflow;  // the rest of the Frame stays unread in the port
+      return kFrameOverflow;  // the rest of the Frame stays unread
     }
     buffer[count++] = *byte;
     if (escape && *byte == kEtx) {
       break;
     }
     escape = false;
-    reference = clock.NowMs();
+    gap = Deadline::AtFirstWait(kByteGapMs);
   }
 
-  // The two CRC bytes come raw, without escaping.
-  reference = clock.NowMs();
-  for (std::size_t got = 0; got < 2;) {
-    if (Exceeded(clock, reference, kByteGapMs)) {
+  // The two CRC bytes come raw, without escaping, each within a gap of the byte before it.
+  for (std::size_t got = 0; got < 2; ++got) {
+    Deadline crcGap = Deadline::AtFirstWait(kByteGapMs);
+    const auto byte = ReadByte(link, crcGap);
+    if (!byte) {
       return kFrameNone;
     }
-    if (const auto byte = port.ReadByte()) {
-      buffer[count + got++] = *byte;
-      reference = clock.NowMs();
-    }
+    buffer[count + got] = *byte;
   }
 
   const auto received = static_cast<std::uint16_t>(buffer[count] | (buffer[count + 1] << 8U));
@@ -149,6 +142,12 @@ std::int16_t ReceiveFrame(Link& link, std::uint8_t& controlOut, std::span<std::u
   }
   controlOut = buffer[0];
   return payloadLength;
+}
+
+std::int16_t ReceiveFrame(Link& link, std::uint8_t& controlOut, std::span<std::uint8_t> payloadOut,
+                          std::int16_t capacity) {
+  Deadline now = Deadline::AtFirstWait(0);
+  return ReceiveFrame(link, controlOut, payloadOut, capacity, now);
 }
 
 }  // namespace fwu

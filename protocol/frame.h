@@ -23,9 +23,14 @@ std::uint16_t Crc16(const std::uint8_t* data, std::int32_t length);
 // longer than kMaxSendPayload sends nothing.
 int SendFrame(Link& link, std::uint8_t control, std::span<const std::uint8_t> payload);
 
-// Polls for one Frame. capacity bounds the content (control byte + payload + ETX); payloadOut must hold
-// capacity - 2 bytes and is never written past its end. Returns the payload length, or kFrameNone,
-// kFrameCrcError or kFrameOverflow.
+// Receives one Frame whose first byte arrives before the deadline has passed; once a Frame has begun, each of its
+// bytes may follow the one before by up to 1000 ms. capacity bounds the content (control byte + payload + ETX);
+// payloadOut must hold capacity - 2 bytes and is never written past its end. Returns the payload length, or
+// kFrameNone, kFrameCrcError or kFrameOverflow.
+std::int16_t ReceiveFrame(Link& link, std::uint8_t& controlOut, std::span<std::uint8_t> payloadOut,
+                          std::int16_t capacity, Deadline& firstByte);
+
+// The same as a poll: when no Frame is arriving, it gives up one tick after the call.
 std::int16_t ReceiveFrame(Link& link, std::uint8_t& controlOut, std::span<std::uint8_t> payloadOut,
                           std::int16_t capacity);
 

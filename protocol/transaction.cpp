@@ -26,14 +26,14 @@ constexpr std::int16_t kClosingCapacity = 20;
 // ACK phase. Returns 0 once the command is acknowledged, or a result code.
 std::int16_t AwaitAck(Link& link, std::span<const std::uint8_t> command, std::span<std::uint8_t> response,
                       std::int16_t capacity) {
-  const std::uint32_t start = link.clock.NowMs();
+  Deadline phase = LimitFromNow(link, kAckLimitMs);
   int naks = 0;
   for (;;) {
-    if (Exceeded(link.clock, start, kAckLimitMs)) {
+    if (phase.Passed(link.clock)) {
       return kAckTimeout;
     }
     std::uint8_t control = 0;
-    const std::int16_t got = ReceiveFrame(link, control, response, capacity);
+    const std::int16_t got = ReceiveFrame(link, control, response, capacity, phase);
     if (got == kFrameCrcError) {
       return kAckCrcError;  // a damaged acknowledgement is not answered: we cannot tell ACK from NAK
     }
@@ -58,14 +58,14 @@ std::int16_t AwaitAck(Link& link, std::span<const std::uint8_t> command, std::sp
 
 // Response phase. Returns the response's payload length, or a result code.
 std::int16_t AwaitResponse(Link& link, std::span<std::uint8_t> response, std::int16_t capacity) {
-  const std::uint32_t start = link.clock.NowMs();
+  Deadline phase = LimitFromNow(link, kResponseLimitMs);
   int damaged = 0;
   for (;;) {
-    if (Exceeded(link.clock, start, kResponseLimitMs)) {
+    if (phase.Passed(link.clock)) {
       return kResponseTimeout;
     }
     std::uint8_t control = 0;
-    const std::int16_t got = ReceiveFrame(link, control, response, capacity);
+    const std::int16_t got = ReceiveFrame(link, control, response, capacity, phase);
     if (got == kFrameCrcError) {
       if (++damaged == kMaxDamagedResponses) {
         return kResponseRetryOver;
@@ -86,13 +86,13 @@ std::int16_t AwaitResponse(Link& link, std::span<std::uint8_t> response, std::in
 // Closing phase: the boot loader hands the line back with EOT. Returns 0 or a result code.
 std::int16_t AwaitClosingEot(Link& link) {
   std::array<std::uint8_t, kClosingCapacity - 2> scratch{};
-  const std::uint32_t start = link.clock.NowMs();
+  Deadline phase = LimitFromNow(link, kClosingLimitMs);
   for (;;) {
-    if (Exceeded(link.clock, start, kClosingLimitMs)) {
+    if (phase.Passed(link.clock)) {
       return kEotTimeout;
     }
     std::uint8_t control = 0;
-    const std::int16_t got = ReceiveFrame(link, control, scratch, kClosingCapacity);
+    const std::int16_t got = ReceiveFrame(link, control, scratch, kClosingCapacity, phase);
     if (got == kFrameOverflow) {
       return kEotOverrun;
     }
@@ -108,7 +108,7 @@ std::int16_t AwaitClosingEot(Link& link) {
 std::int16_t TransactCommand(Link& link, std::span<const std::uint8_t> command, std::span<std::uint8_t> response,
                              std::int16_t capacity) {
   // Leftovers of an earlier, failed exchange must not be taken for this one's answers.
-  link.port.Purge();
+  PurgeLine(link);
   SendFrame(link, kStx, command);
   if (const std::int16_t acked = AwaitAck(link, command, response, capacity); acked < 0) {
     return acked;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the updater and the simulated controller and runs a firmware update end to end: the controller on a
-# pseudo-terminal that the shipped 32-bit Windows program (under the 32-bit Wine) sees as COM7.
+# pseudo-terminal that the shipped 32-bit Windows program (under the 32-bit Wine) sees as COM7. Where the kernel
+# runs no 32-bit programs (scripts/wine32-probe.sh), it says so and runs the 64-bit program under wine64 instead.
 #
 # With a display (DISPLAY set and answering), the window is yours: pick COM7, press COM OPEN, then UPDATE;
 # close the window when you are done. Without one, the update runs on a virtual display, driven through the
@@ -21,7 +22,18 @@ readonly DEMO_DIR=build/demo
 echo "== Installing what is missing"
 scripts/install-deps.sh
 
-echo "== Building the Windows program (MinGW-w64, i686: the shipped build), its driver and the simulated controller"
+# The probe comes with tests/e2e/lib.sh.
+wine32_probe
+preset=mingw-i686
+kind="i686: the shipped build"
+if [ "$WINE32_STATE" = no-32-bit ]; then
+  echo "== This kernel runs no 32-bit programs, so the shipped 32-bit program cannot run here"
+  echo "   ($WINE32_DETAIL): the demo runs the 64-bit program (mingw-x86_64) under wine64 instead"
+  preset=mingw-x86_64
+  kind="x86_64, in place of the shipped i686 build"
+fi
+
+echo "== Building the Windows program (MinGW-w64, $kind), its driver and the simulated controller"
 # Configure and build only what the demo runs: the presets' workflows would build and run the test suites too.
 mkdir -p "$DEMO_DIR"
 build() {
@@ -32,10 +44,10 @@ build() {
     e2e_die "the $preset build failed (whole log: $log)"
   fi
 }
-build mingw-i686 fwupdate fwu_e2e_driver
+build "$preset" fwupdate fwu_e2e_driver
 build release fwsim
 
-FWU_E2E_BUILD=mingw-i686 e2e_find_programs
+FWU_E2E_BUILD=$preset e2e_find_programs
 e2e_setup
 demoDir=$(cd "$DEMO_DIR" && pwd)
 

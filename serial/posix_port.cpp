@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -18,13 +19,7 @@ namespace fwu {
 
 namespace {
 
-// A read that finds nothing waits this long for a byte, as a one-byte read on the Windows port does: its total
-// time-out is the 1 ms multiplier times one byte plus the 1 ms constant. The protocol builds its deadlines out of
-// many such reads, so an empty read must never return sooner: that would turn a caller's deadline loop into a
-// busy spin. Every empty read is a wake-up, and on a virtual machine each costs tens of microseconds of processor
-// time; at 1 ms the waits of a whole update cost about twice what they do at 2 ms. A byte that arrives ends the
-// wait at once either way.
-constexpr long kReadTimeoutMs = 2;
+constexpr std::uint32_t kMsPerSecond = 1000;
 constexpr long kNsPerMs = 1000000;
 constexpr long kNsPerSecond = 1000000000;
 
@@ -34,8 +29,9 @@ timespec MonotonicNow() {
   return now;
 }
 
-timespec AddMs(timespec time, long ms) {
-  time.tv_nsec += ms * kNsPerMs;
+timespec AddMs(timespec time, std::uint32_t ms) {
+  time.tv_sec += static_cast<time_t>(ms / kMsPerSecond);
+  time.tv_nsec += static_cast<long>(ms % kMsPerSecond) * kNsPerMs;
   time.tv_sec += time.tv_nsec / kNsPerSecond;
   time.tv_nsec %= kNsPerSecond;
   return time;
@@ -52,16 +48,39 @@ bool WaitFor(int fd, short events, int timeoutMs) {
   return ::poll(&watch, 1, timeoutMs) > 0 && (watch.revents & events) != 0;
 }
 
-std::optional<std::uint8_t> ReadWaitingByte(int fd) {
-  std::uint8_t byte = 0;
+// Milliseconds from now until `at`, rounded up so that a wait of that long never ends before it; 0 once it is
+// past.
+int MsUntil(const timespec& at) {
+  const timespec now = MonotonicNow();
+  const long long ns = (static_cast<long long>(at.tv_sec) - now.tv_sec) * kNsPerSecond + (at.tv_nsec - now.tv_nsec);
+  if (ns <= 0) {
+    return 0;
+  }
+  const long long ms = (ns + kNsPerMs - 1) / kNsPerMs;
+  return ms < INT_MAX ? static_cast<int>(ms) : INT_MAX;
+}
+
+// Waits until a byte can be read or `giveUpAt` has come; a signal does not cut the wait short. False also for a
+// line that has hung up or failed: poll reports it at once, and there is nothing to wait for.
+bool WaitReadable(int fd, const timespec& giveUpAt) {
+  for (;;) {
+    pollfd watch{fd, POLLIN, 0};
+    const int ready = ::poll(&watch, 1, MsUntil(giveUpAt));
+    if (ready > 0) {
+      return (watch.revents & POLLIN) != 0;
+    }
+    if (ready == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+}
+
+std::size_t ReadWaiting(int fd, std::span<std::uint8_t> into) {
   ssize_t count = 0;
   do {
-    count = ::read(fd, &byte, 1);
+    count = ::read(fd, into.data(), into.size());
   } while (count < 0 && errno == EINTR);
-  if (count == 1) {
-    return byte;
-  }
-  return std::nullopt;
+  return count > 0 ? static_cast<std::size_t>(count) : 0U;
 }
 
 ssize_t WriteOnce(int fd, std::span<const std::uint8_t> bytes) {
@@ -144,11 +163,32 @@ PosixSerialPort::~PosixSerialPort() {
   Release();
 }
 
+std::string DescribeOpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device";
+    case EACCES:
+    case EPERM:
+      return "permission denied (is the user in the dialout group?)";
+    case EBUSY:
+    case EWOULDBLOCK:  // the advisory lock of another updater
+      return "in use by another program";
+    case ENOTTY:
+    case EINVAL:
+      return "not a serial port";
+    default:
+      return std::strerror(error);
+  }
+}
+
 OpenResult PosixSerialPort::Open(const std::string& portName) {
   Close();
+  openFailure_.clear();
   FileDescriptor fd(::open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.IsValid() || !TakeExclusiveUse(fd.Get())) {
-    return OpenResult::OpenFailed;
+    return Failed(OpenResult::OpenFailed, errno);
   }
   fd_ = std::move(fd);
   const OpenResult result = Configure();
@@ -158,14 +198,26 @@ OpenResult PosixSerialPort::Open(const std::string& portName) {
   return result;
 }
 
+OpenResult PosixSerialPort::Failed(OpenResult result, int error) {
+  openFailure_ = DescribeOpenError(error);
+  return result;
+}
+
 OpenResult PosixSerialPort::Configure() {
   termios settings{};
   if (tcgetattr(fd_.Get(), &settings) != 0) {
-    return OpenResult::ReadSettingsFailed;
+    return Failed(OpenResult::ReadSettingsFailed, errno);
   }
   MakeRaw8N1(settings);
+  // A driver that takes the request but not every setting sets no errno: the read-back tells.
+  errno = 0;
   if (!SetSpeed(settings) || tcsetattr(fd_.Get(), TCSANOW, &settings) != 0 || !HoldsLineSettings(fd_.Get())) {
-    return OpenResult::WriteSettingsFailed;
+    const int error = errno;
+    if (error == 0) {
+      openFailure_ = "the driver did not take 38400 baud 8-N-1";
+      return OpenResult::WriteSettingsFailed;
+    }
+    return Failed(OpenResult::WriteSettingsFailed, error);
   }
   RequestLowLatency(fd_.Get());
   RaiseModemLines(fd_.Get());
@@ -185,21 +237,17 @@ void PosixSerialPort::Release() {
   fd_.Reset();
 }
 
-std::optional<std::uint8_t> PosixSerialPort::ReadByte() {
-  const timespec giveUpAt = AddMs(MonotonicNow(), kReadTimeoutMs);
-  if (fd_.IsValid()) {
-    if (const auto byte = ReadWaitingByte(fd_.Get())) {
-      return byte;
-    }
-    if (WaitFor(fd_.Get(), POLLIN, static_cast<int>(kReadTimeoutMs))) {
-      if (const auto byte = ReadWaitingByte(fd_.Get())) {
-        return byte;
-      }
+std::size_t PosixSerialPort::Read(std::span<std::uint8_t> into, std::uint32_t waitMs) {
+  const timespec giveUpAt = AddMs(MonotonicNow(), waitMs);
+  // One poll that sleeps until the first byte arrives or the wait is over, then one read of all that is there.
+  if (fd_.IsValid() && !into.empty() && WaitReadable(fd_.Get(), giveUpAt)) {
+    if (const std::size_t count = ReadWaiting(fd_.Get(), into); count > 0) {
+      return count;
     }
   }
-  // A line that has hung up (poll wakes at once, read fails with EIO) or a closed port has no wait of its own.
+  // A closed port, or a line that has hung up (poll wakes at once, read fails with EIO), has no wait of its own.
   SleepUntil(giveUpAt);
-  return std::nullopt;
+  return 0;
 }
 
 WriteOutcome PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {

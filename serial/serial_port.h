@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,8 +36,8 @@ class PortNotes {
   ~PortNotes() = default;
 };
 
-// The one serial line to the controller's boot loader. The protocol reads it one byte at a time and relies on the
-// port's short read time-out: a read that finds nothing returns within a few milliseconds.
+// The one serial line to the controller's boot loader. The protocol waits for bytes through Read, which hands over
+// everything that has arrived; the link serves them to the protocol one at a time.
 class SerialPort {
  public:
   SerialPort() = default;
@@ -50,17 +50,22 @@ class SerialPort {
   virtual OpenResult Open(const std::string& portName) = 0;
   virtual void Close() = 0;
   [[nodiscard]] virtual bool IsOpen() const = 0;
+  // Why the last Open failed, as the system told it, with a hint where one helps: "no such device",
+  // "permission denied (is the user in the dialout group?)", "in use by another program", "connection refused by
+  // 10.0.0.7:2217". Empty when the port cannot tell or the last Open succeeded. The operator's message stays the
+  // dialog's ("Open Err1").
+  [[nodiscard]] virtual std::string OpenFailureReason() const { return {}; }
 
-  // One byte, or nothing once the port's read time-out (about 2 ms) has passed without one.
-  virtual std::optional<std::uint8_t> ReadByte() = 0;
+  // Waits until at least one byte has arrived or waitMs have passed, then takes what has arrived, at most
+  // into.size() bytes, and returns how many. 0 means nothing came: the wait ran out, or the port gave up sooner (a
+  // port may keep its own shorter read time-out), and the caller asks again if its deadline allows. A port that
+  // cannot read (closed, or the line gone) still waits before it returns 0, so that such a caller never spins.
+  virtual std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) = 0;
   // One write call. A partial write is reported as such, not completed.
   virtual WriteOutcome Write(std::span<const std::uint8_t> bytes) = 0;
   // Discards whatever waits in the input and the output queue.
   virtual void Purge() = 0;
 
-  // Why the last Open failed, in words the operator can act on ("connection refused by 10.0.0.7:2217"), beside
-  // the result's "Open Err1"; empty when the result says all there is.
-  [[nodiscard]] virtual std::string OpenFailureReason() const { return {}; }
   // Where the port tells what it does besides carrying bytes; a serial device has nothing to tell.
   virtual void SetNotes(PortNotes* /*notes*/) {}
 };

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 
 #include "serial/port_connection.h"
 
@@ -18,6 +19,9 @@ constexpr DWORD kQueueBytes = 1024;
 constexpr DWORD kTimeoutMs = 1;
 // How long a read that cannot even ask the driver waits, so that a caller's deadline loop does not spin.
 constexpr DWORD kFailedReadWaitMs = 2;
+// The longest wait set as a read time-out: far beyond any limit of the protocol, and clear of the value MAXDWORD,
+// which means something else to the driver.
+constexpr DWORD kLongestByteWaitMs = 60'000;
 
 // Only the speed and the character frame change; handshake, XON/XOFF, error handling and the special
 // characters keep what the driver reported.
@@ -48,17 +52,49 @@ void RaiseModemLines(HANDLE port) {
   static_cast<void>(EscapeCommFunction(port, SETRTS));
 }
 
+// The system's error of a failed step, in the operator's words; the system's own text for the rarer ones.
+std::string DescribeOpenError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return "no such device";
+    // A COM port held open by another program is refused with "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return "in use by another program (access denied)";
+    default:
+      break;
+  }
+  constexpr DWORD kTextSize = 256;
+  char text[kTextSize] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      text, kTextSize, nullptr);
+  std::string described(text, length);
+  while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == '.')) {
+    described.pop_back();
+  }
+  return described.empty() ? "system error " + std::to_string(error) : described;
+}
+
 }  // namespace
+
+OpenResult Win32SerialPort::Failed(OpenResult result) {
+  openFailure_ = DescribeOpenError(GetLastError());
+  return result;
+}
 
 OpenResult Win32SerialPort::Open(const std::string& portName) {
   Close();
+  openFailure_.clear();
   // No sharing: a port that another program holds open is refused here.
   Win32Handle handle(CreateFileA(Win32DevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle.IsValid()) {
-    return OpenResult::OpenFailed;
+    return Failed(OpenResult::OpenFailed);
   }
   handle_ = std::move(handle);
+  byteWaitMs_.reset();
   const OpenResult result = Configure();
   if (result != OpenResult::Ok) {
     handle_.Reset();
@@ -70,14 +106,14 @@ OpenResult Win32SerialPort::Configure() {
   DCB settings{};
   settings.DCBlength = sizeof(settings);
   if (GetCommState(handle_.Get(), &settings) == FALSE) {
-    return OpenResult::ReadSettingsFailed;
+    return Failed(OpenResult::ReadSettingsFailed);
   }
   if (!WriteLineSettings(handle_.Get(), settings)) {
-    return OpenResult::WriteSettingsFailed;
+    return Failed(OpenResult::WriteSettingsFailed);
   }
   // The queue sizes are asked for after the line settings.
   if (SetupComm(handle_.Get(), kQueueBytes, kQueueBytes) == FALSE) {
-    return OpenResult::QueueSizeFailed;
+    return Failed(OpenResult::QueueSizeFailed);
   }
   SetShortTimeouts(handle_.Get());
   RaiseModemLines(handle_.Get());
@@ -86,23 +122,72 @@ OpenResult Win32SerialPort::Configure() {
 
 void Win32SerialPort::Close() {
   handle_.Reset();
+  byteWaitMs_.reset();
 }
 
-std::optional<std::uint8_t> Win32SerialPort::ReadByte() {
-  if (handle_.IsValid()) {
-    std::uint8_t byte = 0;
-    DWORD count = 0;
-    const BOOL ok = ReadFile(handle_.Get(), &byte, 1, &count, nullptr);
-    if (ok != FALSE && count == 1) {
-      return byte;
-    }
-    if (ok != FALSE) {
-      return std::nullopt;  // the read time-out has passed
+std::size_t Win32SerialPort::Read(std::span<std::uint8_t> into, std::uint32_t waitMs) {
+  if (handle_.IsValid() && !into.empty()) {
+    const auto count = style_ == WaitStyle::ShortWaits ? ReadOnce(into.first(1)) : ReadWithin(into, waitMs);
+    if (count) {
+      return *count;
     }
   }
-  // A closed port, or a driver that fails at once (an adapter pulled out): wait as long as a read would have.
-  Sleep(kFailedReadWaitMs);
-  return std::nullopt;
+  // A closed port, or a driver that fails at once (an adapter pulled out): wait as a read would have.
+  Sleep(style_ == WaitStyle::ShortWaits ? kFailedReadWaitMs : std::min<DWORD>(waitMs, kLongestByteWaitMs));
+  return 0;
+}
+
+std::optional<std::size_t> Win32SerialPort::ReadWithin(std::span<std::uint8_t> into, std::uint32_t waitMs) {
+  // What the driver holds comes at once: a read of exactly that many bytes does not wait.
+  if (const std::size_t queued = std::min(Queued(), into.size()); queued > 0) {
+    return ReadOnce(into.first(queued));
+  }
+  // Should the driver refuse the time-out, the read keeps the one it has and the caller asks again.
+  SetByteWait(waitMs);
+  const auto count = ReadOnce(into.first(1));
+  if (!count || *count == 0) {
+    return count;
+  }
+  // The byte that ended the wait seldom comes alone: what came with it is taken too.
+  const std::size_t more = std::min(Queued(), into.size() - 1);
+  return 1 + (more > 0 ? ReadOnce(into.subspan(1, more)).value_or(0) : 0U);
+}
+
+std::size_t Win32SerialPort::Queued() const {
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (ClearCommError(handle_.Get(), &errors, &status) == FALSE) {
+    return 0;
+  }
+  return status.cbInQue;
+}
+
+std::optional<std::size_t> Win32SerialPort::ReadOnce(std::span<std::uint8_t> into) {
+  const auto wanted = static_cast<DWORD>(std::min<std::size_t>(into.size(), MAXDWORD));
+  DWORD count = 0;
+  if (ReadFile(handle_.Get(), into.data(), wanted, &count, nullptr) == FALSE) {
+    return std::nullopt;
+  }
+  return std::min<std::size_t>(count, into.size());
+}
+
+void Win32SerialPort::SetByteWait(std::uint32_t waitMs) {
+  const DWORD wanted = std::clamp<DWORD>(waitMs, 1, kLongestByteWaitMs);
+  if (byteWaitMs_ == wanted) {
+    return;
+  }
+  // A one-byte read then waits up to `wanted` for its byte and returns the moment it comes: no interval time-out
+  // (it would hold the read until the line has been quiet that long), no per-byte share. Writes keep theirs.
+  COMMTIMEOUTS timeouts{};
+  static_cast<void>(GetCommTimeouts(handle_.Get(), &timeouts));
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = wanted;
+  if (SetCommTimeouts(handle_.Get(), &timeouts) == FALSE) {
+    byteWaitMs_.reset();
+    return;
+  }
+  byteWaitMs_ = wanted;
 }
 
 WriteOutcome Win32SerialPort::Write(std::span<const std::uint8_t> bytes) {

@@ -1,11 +1,14 @@
 #include "trace/trace.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <utility>
-#include <vector>
 
 #include "protocol/hex_text.h"
 
@@ -13,9 +16,11 @@ namespace fwu::wire {
 
 namespace {
 
-// Lines collect in a large buffer and reach the file in big writes: the trace must not slow the updater's thread
-// between two bytes of an exchange.
-constexpr std::size_t kFileBuffer = std::size_t{256} * 1024;
+// Lines collect in memory and a thread of the trace's own writes them out once a second: the updater's thread never
+// waits on the disk between two bytes of an exchange, and a trace read while the update runs (or left by a run
+// that was killed) is at most a second behind.
+constexpr std::chrono::seconds kWritePeriod{1};
+constexpr std::size_t kBatchReserve = std::size_t{64} * 1024;
 
 std::string TimeColumn(std::uint64_t atUs) {
   char text[32];
@@ -29,38 +34,66 @@ struct FileCloser {
 
 class FileTrace final : public TraceSink {
  public:
-  FileTrace(std::string path, std::FILE* file) : path_(std::move(path)), buffer_(kFileBuffer), file_(file) {
-    static_cast<void>(std::setvbuf(file_.get(), buffer_.data(), _IOFBF, buffer_.size()));
+  FileTrace(std::string path, std::FILE* file) : path_(std::move(path)), file_(file) {
+    pending_.reserve(kBatchReserve);
+    writing_.reserve(kBatchReserve);
     Put("# wire trace: microseconds since start, -> to the controller, <- from it, | the bytes in hex");
+    writer_ = std::thread([this] { WriteLoop(); });
   }
-  ~FileTrace() override { static_cast<void>(CloseFile(nullptr)); }
+  FileTrace(const FileTrace&) = delete;
+  FileTrace& operator=(const FileTrace&) = delete;
+  ~FileTrace() override { static_cast<void>(Close(nullptr)); }
 
   void Event(const WireEvent& event) override { Put(FormatTraceLine(event)); }
   void Note(std::uint64_t atUs, std::string_view text) override { Put(FormatTraceNote(atUs, text)); }
 
-  bool Finish(std::string* error) override { return CloseFile(error); }
+  bool Finish(std::string* error) override { return Close(error); }
 
  private:
-  bool CloseFile(std::string* error) {
-    if (!file_) {
-      return ok_;
+  void Put(const std::string& line) {
+    const std::lock_guard lock(mutex_);
+    pending_ += line;
+    pending_ += '\n';
+  }
+
+  // Until the trace is closed: every period, what has collected goes to the file, outside the lock; once more
+  // on the way out.
+  void WriteLoop() {
+    std::unique_lock lock(mutex_);
+    bool closing = false;
+    while (!closing) {
+      closing = wake_.wait_for(lock, kWritePeriod, [this] { return closing_; });
+      writing_.clear();
+      writing_.swap(pending_);
+      lock.unlock();
+      if (!writing_.empty()) {
+        Check(std::fwrite(writing_.data(), 1, writing_.size(), file_.get()) == writing_.size());
+        Check(std::fflush(file_.get()) == 0);
+      }
+      lock.lock();
     }
-    Check(std::fflush(file_.get()) == 0);
-    Check(std::fclose(file_.release()) == 0);
+  }
+
+  bool Close(std::string* error) {
+    {
+      const std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    wake_.notify_all();
+    if (writer_.joinable()) {
+      writer_.join();
+    }
+    if (file_) {
+      Check(std::fclose(file_.release()) == 0);
+    }
     if (!ok_ && error != nullptr) {
       *error = path_ + ": cannot write the trace: " + std::strerror(firstError_);
     }
     return ok_;
   }
 
-  void Put(const std::string& line) {
-    if (file_) {
-      Check(std::fwrite(line.data(), 1, line.size(), file_.get()) == line.size() &&
-            std::fputc('\n', file_.get()) != EOF);
-    }
-  }
-
-  // Keeps the first failure's reason: later ones are its consequences.
+  // Keeps the first failure's reason: later ones are its consequences. Only the writer touches the file until it
+  // has ended.
   void Check(bool done) {
     if (!done && ok_) {
       ok_ = false;
@@ -69,10 +102,15 @@ class FileTrace final : public TraceSink {
   }
 
   std::string path_;
-  std::vector<char> buffer_;  // the file's buffer: declared first, so that it outlives the file
   std::unique_ptr<std::FILE, FileCloser> file_;
   bool ok_ = true;
   int firstError_ = 0;
+  std::mutex mutex_;  // guards pending_ and closing_
+  std::condition_variable wake_;
+  std::string pending_;
+  bool closing_ = false;
+  std::string writing_;  // the writer's batch, outside the lock
+  std::thread writer_;
 };
 
 }  // namespace

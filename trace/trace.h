@@ -21,11 +21,12 @@ class TraceSink {
   virtual void Event(const WireEvent& event) = 0;
   // Something the updater did to the line that is no byte on it: open, purge, a failed write, close.
   virtual void Note(std::uint64_t atUs, std::string_view text) = 0;
-  // Writes out what is buffered; false (with the reason) when the file could not take it.
+  // Writes out what is left and closes the file; false (with the reason) when the file did not take everything.
   virtual bool Finish(std::string* error) = 0;
 };
 
-// A trace file at path, replaced if it exists. Nothing and a reason naming the file when it cannot be created.
+// A trace file at path, replaced if it exists, and written at least once a second while it is open. Nothing and a
+// reason naming the file when it cannot be created.
 std::unique_ptr<TraceSink> OpenTrace(const std::string& path, std::string* error);
 
 // One line of the trace, without its line end:

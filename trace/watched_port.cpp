@@ -55,14 +55,14 @@ void WatchedPort::Close() {
   Note("close");
 }
 
-std::optional<std::uint8_t> WatchedPort::ReadByte() {
-  const std::optional<std::uint8_t> byte = inner_.ReadByte();
-  // The updater's receiver is the only reader, so these are exactly the bytes it saw. Without a trace nobody
-  // asks for them.
-  if (byte && trace_ != nullptr) {
-    received_.Push(*byte, NowUs());
+std::size_t WatchedPort::Read(std::span<std::uint8_t> into, std::uint32_t waitMs) {
+  const std::size_t count = inner_.Read(into, waitMs);
+  // The updater is the only reader, so these are all the bytes that came off the line, at the moment they were
+  // taken. Without a trace nobody asks for them.
+  if (count > 0 && trace_ != nullptr) {
+    received_.Push(into.first(count), NowUs());
   }
-  return byte;
+  return count;
 }
 
 WriteOutcome WatchedPort::Write(std::span<const std::uint8_t> bytes) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -33,10 +34,10 @@ class WatchedPort : public SerialPort, private PortNotes {
   OpenResult Open(const std::string& portName) override;
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return inner_.IsOpen(); }
-  std::optional<std::uint8_t> ReadByte() override;
+  [[nodiscard]] std::string OpenFailureReason() const override { return inner_.OpenFailureReason(); }
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;
-  [[nodiscard]] std::string OpenFailureReason() const override { return inner_.OpenFailureReason(); }
 
   // Safe to call from another thread while the update runs.
   [[nodiscard]] LastCommand Last() const;

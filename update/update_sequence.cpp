@@ -45,18 +45,23 @@ class UpdateRun {
     ReadVersions(link_, window_, images_.main);
 
     const std::int16_t kind = QueryProgramKind();
+    if (kind != kKindTwoImages && kind != kKindMainOnly) {
+      Show(kProgramUnknown);
+      return;
+    }
+    // The last moment at which stopping leaves the controller's memory as it was: nothing is shown.
+    if (window_.StopRequested()) {
+      return;
+    }
     if (kind == kKindTwoImages) {
       if (!WriteSecondImage() || !WriteMainImage()) {
         return;
       }
-    } else if (kind == kKindMainOnly) {
+    } else {
       ProgressStart(window_, progress_, kMainBlocks);
       if (!WriteMainImage()) {
         return;
       }
-    } else {
-      Show(kProgramUnknown);
-      return;
     }
     Show(kFinished);
   }
@@ -125,7 +130,7 @@ class UpdateRun {
 
   bool WriteBlock() {
     // Drops whatever the controller sent out of turn before the block goes out.
-    link_.port.Purge();
+    PurgeLine(link_);
     return CallCommand(link_, window_, blockPayload_, blockAnswer_, kBlockAnswerCapacity) >= 0;
   }
 

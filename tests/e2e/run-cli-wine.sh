@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
 # fwupdate-cli.exe under Wine, as a script on a production line would run it: `ports` lists without failing,
 # `update COM7` against the simulated controller on a pseudo-terminal ends "Finished" with exit status 0, a JSON
-# record saying so, and the controller's memory equal to the carried images; and `update rfc2217://127.0.0.1:PORT`
-# through ser2net (Winsock reaching the Linux host's loopback) in front of another simulated controller ends the
-# same way for a pair of small image files.
+# record saying so (replacing an earlier summary), and the controller's memory equal to the carried images; an
+# absent port is named with the system's reason, and a port given twice is refused; and
+# `update rfc2217://127.0.0.1:PORT` through ser2net (Winsock reaching the Linux host's loopback) in front of another
+# simulated controller ends the same way for a pair of small image files.
 #
-#   tests/e2e/run-cli-wine.sh [BUILD_DIR] [WINE_LOADER]
+#   tests/e2e/run-cli-wine.sh [BUILD_DIR]
 #
-# BUILD_DIR is a MinGW build (default build/mingw-x86_64); WINE_LOADER runs its .exe: /usr/lib/wine/wine64 for
-# the 64-bit build (the default), /usr/lib/wine/wine for the 32-bit one. The simulated controller comes from
-# build/release or build/native (FWU_SIM overrides). Prints "cli-wine: N passed, M failed".
+# BUILD_DIR is a MinGW build (default build/mingw-x86_64); its .exe runs under the Wine loader that matches it
+# (wine_loader: the 32-bit one for build/mingw-i686). The simulated controller comes from build/release or
+# build/native (FWU_SIM overrides). Prints "cli-wine: N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=tests/wine/wine-common.sh
 . "$root/tests/wine/wine-common.sh"
 
 build=${1:-$root/build/mingw-x86_64}
-loader=${2:-/usr/lib/wine/wine64}
 exe=$build/cli/fwupdate-cli.exe
 sim=${FWU_SIM:-}
 for candidate in "$root/build/release/sim/fwsim" "$root/build/native/sim/fwsim"; do
@@ -24,7 +24,7 @@ for candidate in "$root/build/release/sim/fwsim" "$root/build/native/sim/fwsim";
 done
 [ -f "$exe" ] || { echo "cli-wine: $exe is not built"; exit 1; }
 [ -x "$sim" ] || { echo "cli-wine: no simulated controller built (release or native preset)"; exit 1; }
-[ -x "$loader" ] || { echo "cli-wine: no Wine loader $loader"; exit 1; }
+loader=$(wine_loader "$exe") || { echo "cli-wine: cannot run $exe"; exit 1; }
 ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
 [ -x "$ser2net" ] || { echo "cli-wine: ser2net is not installed (scripts/install-deps.sh)"; exit 1; }
 
@@ -76,6 +76,8 @@ for _ in $(seq 100); do
   [ -L "$work/com7" ] && break
   sleep 0.1
 done
+# A summary from an earlier run, which the new one replaces whole.
+echo '{"previous": true}' >"$work/summary.json"
 "$loader" "$exe" update COM7 --json "Z:$work/summary.json" >"$work/update.out" 2>&1
 status=$?
 check "update COM7 exits 0" test "$status" -eq 0
@@ -89,6 +91,13 @@ sim_status=$?
 sim_pid=
 check "the controller's memory equals the images" grep -q 'memory: main equal, second equal' "$work/sim.out"
 check "the simulated controller exits 0" test "$sim_status" -eq 0
+"$loader" "$exe" update COM9 >"$work/absent.out" 2>&1
+status=$?
+check "an absent port exits 3 with the system's reason" test "$status" -eq 3
+check "the outcome line reads \"COM9: Open Err1: no such device\"" \
+  grep -qx 'COM9: Open Err1: no such device' <(tr -d '\r' <"$work/absent.out")
+"$loader" "$exe" update COM7 '\\.\com7' >"$work/twice.out" 2>&1
+check "a port given twice exits 2" test $? -eq 2
 
 # Through ser2net over RFC 2217: a controller behind a serial device server on this machine's loopback.
 python3 - "$work/main.bin" "$work/second.bin" <<'PY'
@@ -136,7 +145,7 @@ check "that controller exits 0" test "$sim_status" -eq 0
 
 if [ "$failed" -ne 0 ]; then
   echo "--- ports"; cat "$work/ports.out"
-  echo "--- update"; cat "$work/update.out"
+  echo "--- update"; cat "$work/update.out" "$work/absent.out" "$work/twice.out"
   echo "--- controller"; cat "$work/sim.out" "$work/sim.err"
   echo "--- update through ser2net"; cat "$work/net-update.out"
   echo "--- ser2net"; cat "$work/ser2net.out"

@@ -11,9 +11,6 @@ namespace fwu::test {
 
 namespace {
 
-// A read on a line whose cable is gone fails after about as long as an empty read takes.
-constexpr std::uint32_t kCutReadMs = 1;
-
 constexpr std::uint8_t kDle = 0x10;
 constexpr std::uint8_t kStx = 0x02;
 constexpr std::uint8_t kEtx = 0x03;
@@ -128,31 +125,70 @@ void Require(bool holds, const char* invariant) {
   }
 }
 
-WatchedPort::WatchedPort(VirtualClock& clock, std::uint32_t giveUpMs)
-    : ScriptedPort(clock), startMs_(clock.NowMs()), giveUpMs_(giveUpMs), lastActivityMs_(startMs_) {}
+void WatchedClock::SleepMs(std::uint32_t ms) {
+  if (port_ != nullptr) {
+    port_->Settle();
+  }
+  VirtualClock::SleepMs(ms);
+}
 
-std::optional<std::uint8_t> WatchedPort::ReadByte() {
+WatchedPort::WatchedPort(WatchedClock& clock, std::uint32_t giveUpMs)
+    : ScriptedPort(clock),
+      watchedClock_(clock),
+      startMs_(clock.NowMs()),
+      giveUpMs_(giveUpMs),
+      lastActivityMs_(startMs_) {
+  watchedClock_.Watch(this);
+}
+
+WatchedPort::~WatchedPort() {
+  watchedClock_.Watch(nullptr);
+}
+
+void WatchedPort::Settle() {
+  const std::size_t held = reader_ != nullptr ? reader_->Held() : 0U;
+  const std::size_t readUpTo = taken_.size() - std::min(held, taken_.size() - settled_);
+  if (readUpTo == settled_) {
+    return;
+  }
+  const std::uint32_t now = clock().NowMs();
+  for (; settled_ < readUpTo; ++settled_) {
+    reads_.push_back({now, taken_[settled_]});
+  }
+  Activity();
+}
+
+std::size_t WatchedPort::Read(std::span<std::uint8_t> into, std::uint32_t waitMs) {
   Require(ElapsedMs() <= giveUpMs_, "the code under test waits on the line past every limit");
+  Settle();
   if (cut_) {
-    clock().Advance(kCutReadMs);
-    return std::nullopt;
+    clock().Advance(waitMs);
+    return 0;
   }
-  const auto byte = ScriptedPort::ReadByte();
-  if (byte) {
-    Activity();
-    reads_.push_back({clock().NowMs(), *byte});
+  const std::size_t count = ScriptedPort::Read(into, waitMs);
+  taken_.insert(taken_.end(), into.begin(), into.begin() + static_cast<std::ptrdiff_t>(count));
+  if (reader_ == nullptr) {
+    Settle();
   }
-  return byte;
+  return count;
 }
 
 WriteOutcome WatchedPort::Write(std::span<const std::uint8_t> bytes) {
   Require(ElapsedMs() <= giveUpMs_, "the code under test keeps writing past every limit");
+  Settle();
   Activity();
   if (cut_) {
     ++failedWrites_;
     return {};
   }
   return ScriptedPort::Write(bytes);
+}
+
+void WatchedPort::Purge() {
+  // The link drops what it holds right after this call: those bytes were never read.
+  Settle();
+  settled_ = taken_.size();
+  ScriptedPort::Purge();
 }
 
 void WatchedPort::Activity() {
@@ -168,13 +204,13 @@ std::uint32_t WatchedPort::LongestSilenceMs() {
 std::vector<std::uint8_t> WatchedPort::ReadBytes() const {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(reads_.size());
-  for (const Read& read : reads_) {
+  for (const ByteRead& read : reads_) {
     bytes.push_back(read.byte);
   }
   return bytes;
 }
 
-bool FrameInProgress(const std::vector<WatchedPort::Read>& reads, std::uint32_t fromMs, std::uint32_t atMs,
+bool FrameInProgress(const std::vector<WatchedPort::ByteRead>& reads, std::uint32_t fromMs, std::uint32_t atMs,
                      int capacity) {
   enum class State { Hunt, Marker, Content, Crc };
   constexpr std::uint32_t kGapMs = 1000;

@@ -10,10 +10,13 @@
 #include <span>
 #include <vector>
 
+#include "serial/line_reader.h"
 #include "support/scripted_port.h"
 #include "support/virtual_clock.h"
 
 namespace fwu::test {
+
+class WatchedPort;
 
 // True when FWU_FUZZ_TRACE is set: the harnesses then describe each run on stderr, to read a finding by.
 bool Tracing();
@@ -21,44 +24,74 @@ bool Tracing();
 // Ends the run as a finding, naming the invariant that broke, when holds is false.
 void Require(bool holds, const char* invariant);
 
-// The scripted line with a watch on it. It keeps the time of every byte the code under test takes and of every
+// The virtual clock of a watched line: before a sleep moves it on, the line notes which bytes the code under test
+// has read by then.
+class WatchedClock : public VirtualClock {
+ public:
+  void SleepMs(std::uint32_t ms) override;
+  void Watch(WatchedPort* port) { port_ = port; }
+
+ private:
+  WatchedPort* port_ = nullptr;
+};
+
+// The scripted line with a watch on it. It keeps the time of every byte the code under test reads and of every
 // write it makes, so a harness can tell how long the code went without either, and it stops a run whose virtual
 // time runs away (a loop that never gives up) long before libFuzzer's own time-out would.
+//
+// A read of the port hands the link every byte that has arrived; the link serves them to the protocol one at a
+// time, and a purge may drop some unread. A byte counts as read when the protocol takes it from the link, at the
+// time it does: the line asks the link what it still holds whenever time is about to move on (a read of the port,
+// a sleep, the end of the run), since until then the clock stands still.
 class WatchedPort : public ScriptedPort {
  public:
-  struct Read {
+  struct ByteRead {
     std::uint32_t atMs = 0;
     std::uint8_t byte = 0;
   };
 
   // giveUpMs: virtual time after which a run counts as hung.
-  WatchedPort(VirtualClock& clock, std::uint32_t giveUpMs);
+  WatchedPort(WatchedClock& clock, std::uint32_t giveUpMs);
+  ~WatchedPort() override;
+  WatchedPort(const WatchedPort&) = delete;
+  WatchedPort& operator=(const WatchedPort&) = delete;
 
-  std::optional<std::uint8_t> ReadByte() override;
+  // The link reading this line; without one, every byte taken from the port counts as read at once.
+  void WatchLink(const LineReader& reader) { reader_ = &reader; }
+  // Notes the bytes the protocol has read since time last moved on. Call it before looking at Reads() or
+  // LongestSilenceMs() after the code under test has returned.
+  void Settle();
+
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
+  void Purge() override;
 
   // The cable is pulled: nothing arrives any more and every write call fails, while the handle stays valid.
   void Cut() { cut_ = true; }
   [[nodiscard]] bool IsCut() const { return cut_; }
 
-  [[nodiscard]] const std::vector<Read>& Reads() const { return reads_; }
+  [[nodiscard]] const std::vector<ByteRead>& Reads() const { return reads_; }
   [[nodiscard]] std::vector<std::uint8_t> ReadBytes() const;
   // Every write call the code under test made, accepted or failed.
   [[nodiscard]] int WriteAttempts() const { return WriteCalls() + failedWrites_; }
   [[nodiscard]] std::uint32_t ElapsedMs() { return clock().NowMs() - startMs_; }
-  // The longest stretch, up to now, in which the code under test neither took a byte nor made a write call.
+  // The longest stretch, up to now, in which the code under test neither read a byte nor made a write call.
   [[nodiscard]] std::uint32_t LongestSilenceMs();
 
  private:
   void Activity();
 
+  WatchedClock& watchedClock_;
+  const LineReader* reader_ = nullptr;
   std::uint32_t startMs_;
   std::uint32_t giveUpMs_;
   std::uint32_t lastActivityMs_;
   std::uint32_t longestSilenceMs_ = 0;
   bool cut_ = false;
   int failedWrites_ = 0;
-  std::vector<Read> reads_;
+  std::vector<std::uint8_t> taken_;  // every byte a read of the port handed over, in order
+  std::size_t settled_ = 0;          // how many of them have been read or dropped
+  std::vector<ByteRead> reads_;
 };
 
 // Whether the Frame receiver was inside a Frame at atMs, judged only from the bytes the code under test took since
@@ -66,7 +99,7 @@ class WatchedPort : public ScriptedPort {
 // follow within 1000 ms of that DLE, each content byte (a DLE that escapes the next excepted) within 1000 ms of
 // the byte stored before it, more than capacity content bytes abandon it, DLE ETX ends the content, and the two
 // CRC bytes follow within 1000 ms each. A receiver inside a Frame when its caller's limit passes may finish it.
-bool FrameInProgress(const std::vector<WatchedPort::Read>& reads, std::uint32_t fromMs, std::uint32_t atMs,
+bool FrameInProgress(const std::vector<WatchedPort::ByteRead>& reads, std::uint32_t fromMs, std::uint32_t atMs,
                      int capacity);
 
 // A piece of the peer's output and when it leaves.

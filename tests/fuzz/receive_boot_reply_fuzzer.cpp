@@ -102,17 +102,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::size_t replySize = kReplySizes[data[0] % std::size(kReplySizes)];
-  fwu::test::VirtualClock clock;
+  fwu::test::WatchedClock clock;
   fwu::test::WatchedPort port(clock, kGiveUpMs);
   fwu::test::ScriptPeer peer(port, fwu::test::DecodeTimedStream(std::span(data + 1, size - 1)));
   fwu::test::RecordingWindow window;
   fwu::Link link{port, clock};
+  port.WatchLink(link.reader);
 
   // Exactly the size the caller promises, on the heap, so that ASan sees its end.
   std::vector<std::uint8_t> reply(replySize, 0xA5);
   const std::uint32_t startMs = clock.NowMs();
   const std::int16_t result = fwu::ReceiveBootReply(link, window, reply);
   const std::uint32_t endMs = clock.NowMs();
+  port.Settle();
 
   const std::vector<std::uint8_t> taken = port.ReadBytes();
   const Parts parts = Locate(taken);

@@ -28,10 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::int16_t capacity = kCapacities[data[0] % std::size(kCapacities)];
-  fwu::test::VirtualClock clock;
+  fwu::test::WatchedClock clock;
   fwu::test::WatchedPort port(clock, kGiveUpMs);
   fwu::test::ScriptPeer peer(port, fwu::test::DecodeTimedStream(std::span(data + 1, size - 1)));
   fwu::Link link{port, clock};
+  port.WatchLink(link.reader);
 
   // The caller's buffer is exactly as large as the capacity promises, on the heap so ASan sees its edge.
   std::vector<std::uint8_t> payload(capacity > 2 ? static_cast<std::size_t>(capacity - 2) : 0U, kUntouched);
@@ -44,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t startMs = clock.NowMs();
     const std::int16_t result = fwu::ReceiveFrame(link, control, payload, capacity);
     const std::uint32_t endMs = clock.NowMs();
+    port.Settle();
 
     Require(result >= fwu::kFrameOverflow, "a result outside the receiver's list");
     Require(result < 0 || static_cast<std::size_t>(result) <= payload.size(), "a length the buffer cannot hold");
@@ -61,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       Require(endMs - reads.back().atMs <= kByteGapMs + 1, "a receive waits more than 1000 ms past its last byte");
     }
-    if (result == fwu::kFrameNone && port.PendingBytes() == 0) {
+    if (result == fwu::kFrameNone && port.PendingBytes() == 0 && link.reader.Held() == 0) {
       break;
     }
   }

@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fwu::FirmwareImages images{kImages.main, kImages.second};
 
   fwu::test::Steering steering(std::span(data, size));
-  fwu::test::VirtualClock clock;
+  fwu::test::WatchedClock clock;
   fwu::test::WatchedPort port(clock, kGiveUpMs);
   const fwu::sim::BootLoaderConfig config = Controller(steering);
   fwu::test::SteeredPeer peer(port, config, steering);
@@ -123,8 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   window.OnMessageBox([&](const auto&) { writesAtBox.push_back(port.WriteAttempts()); });
   fwu::Progress progress;
   fwu::Link link{port, clock};
+  port.WatchLink(link.reader);
 
   fwu::RunUpdate(link, window, progress, images);
+  port.Settle();
 
   const auto& boxes = window.Boxes();
   if (fwu::test::Tracing()) {

@@ -216,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   static const std::vector<Case> kCases = Cases();
   const Case& chosen = kCases[data[0] % kCases.size()];
-  fwu::test::VirtualClock clock;
+  fwu::test::WatchedClock clock;
   WatchedPort port(clock, kGiveUpMs);
   // The second byte may make one write call fail or stay short, as a driver under strain does.
   if (const std::uint8_t writeFault = data[1]; writeFault != 0) {
@@ -225,10 +225,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fwu::test::ScriptPeer peer(port, fwu::test::DecodeTimedStream(std::span(data + 2, size - 2)));
   fwu::Link link{port, clock};
+  port.WatchLink(link.reader);
 
   std::vector<std::uint8_t> response(chosen.capacity > 2 ? static_cast<std::size_t>(chosen.capacity - 2) : 0U);
   const std::int16_t result = fwu::TransactCommand(link, chosen.command, response, chosen.capacity);
   const std::uint32_t endMs = clock.NowMs();
+  port.Settle();
 
   const HostFrames seen = CheckHostFrames(port, chosen.command);
   if (fwu::test::Tracing()) {

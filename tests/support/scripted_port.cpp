@@ -17,17 +17,27 @@ void ScriptedPort::Close() {
 
 bool ScriptedPort::Arrived(const Incoming& in) const {
   // Times compare as a wrapping 32-bit difference, like the code under test does.
-  return static_cast<std::int32_t>(clock_.NowMs() - in.atMs) >= 0;
+  return static_cast<std::int32_t>(clock_.Now() - in.atMs) >= 0;
 }
 
-std::optional<std::uint8_t> ScriptedPort::ReadByte() {
-  if (!incoming_.empty() && Arrived(incoming_.front())) {
-    const std::uint8_t byte = incoming_.front().byte;
-    incoming_.pop_front();
-    return byte;
+std::size_t ScriptedPort::Read(std::span<std::uint8_t> into, std::uint32_t waitMs) {
+  ++readCalls_;
+  const std::uint32_t wait = std::min(waitMs, longestWaitMs_);
+  if (incoming_.empty() || !Arrived(incoming_.front())) {
+    // A byte that arrives before the wait is over ends it; one due at its very end comes too late for it.
+    const std::uint32_t until = incoming_.empty() ? wait : incoming_.front().atMs - clock_.Now();
+    if (until >= wait) {
+      clock_.Advance(wait);
+      return 0;
+    }
+    clock_.Advance(until);
   }
-  clock_.Advance(emptyReadMs_);
-  return std::nullopt;
+  std::size_t count = 0;
+  while (count < into.size() && !incoming_.empty() && Arrived(incoming_.front())) {
+    into[count++] = incoming_.front().byte;
+    incoming_.pop_front();
+  }
+  return count;
 }
 
 WriteOutcome ScriptedPort::Write(std::span<const std::uint8_t> bytes) {
@@ -38,7 +48,7 @@ WriteOutcome ScriptedPort::Write(std::span<const std::uint8_t> bytes) {
     outcome.written = std::min<std::uint32_t>(outcome.written, static_cast<std::uint32_t>(bytes.size()));
   }
   const auto accepted = bytes.first(outcome.written);
-  writes_.push_back({clock_.NowMs(), {accepted.begin(), accepted.end()}});
+  writes_.push_back({clock_.Now(), {accepted.begin(), accepted.end()}});
   if (responder_ && !accepted.empty()) {
     responder_(*this, accepted);
   }
@@ -46,7 +56,7 @@ WriteOutcome ScriptedPort::Write(std::span<const std::uint8_t> bytes) {
 }
 
 void ScriptedPort::Purge() {
-  purges_.push_back(clock_.NowMs());
+  purges_.push_back(clock_.Now());
   // Only what has arrived sits in the driver's queue; bytes still on their way are not touched.
   while (!incoming_.empty() && Arrived(incoming_.front())) {
     incoming_.pop_front();
@@ -62,7 +72,7 @@ void ScriptedPort::Arrive(std::initializer_list<std::uint8_t> bytes, std::uint32
 }
 
 void ScriptedPort::Trickle(std::span<const std::uint8_t> bytes, std::uint32_t delayMs, std::uint32_t gapMs) {
-  std::uint32_t at = clock_.NowMs() + delayMs;
+  std::uint32_t at = clock_.Now() + delayMs;
   // A byte never overtakes one scheduled before it.
   if (!incoming_.empty() && static_cast<std::int32_t>(incoming_.back().atMs - at) > 0) {
     at = incoming_.back().atMs;

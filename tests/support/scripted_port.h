@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <span>
@@ -14,9 +15,10 @@
 
 namespace fwu::test {
 
-// The serial line in memory, on the virtual clock. Bytes the peer sends arrive at a given virtual time; a read
-// that finds nothing advances the clock by the port's read time-out. Writes are recorded with their time, and a
-// write call can be made to fail or to stay short by its number.
+// The serial line in memory, on the virtual clock. Bytes the peer sends arrive at a given virtual time. A read
+// waits as a real port does: the clock moves on to the first byte still on its way when that arrives within the
+// wait, else by the whole wait; then the read takes every byte that has arrived. Writes are recorded with their
+// time, and a write call can be made to fail or to stay short by its number.
 class ScriptedPort : public SerialPort {
  public:
   struct WriteRecord {
@@ -31,7 +33,7 @@ class ScriptedPort : public SerialPort {
   OpenResult Open(const std::string& portName) override;
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return open_; }
-  std::optional<std::uint8_t> ReadByte() override;
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;
 
@@ -43,8 +45,9 @@ class ScriptedPort : public SerialPort {
   void Trickle(std::span<const std::uint8_t> bytes, std::uint32_t delayMs, std::uint32_t gapMs);
   void SetOpenResult(OpenResult result) { openResult_ = result; }
   void SetOpen(bool open) { open_ = open; }
-  // How long a read that finds nothing takes (the port's read time-out).
-  void SetEmptyReadMs(std::uint32_t ms) { emptyReadMs_ = ms; }
+  // The longest a read waits, whatever its caller allows, as a port with a short read time-out of its own: a
+  // read that finds nothing then returns after this long.
+  void SetLongestWaitMs(std::uint32_t ms) { longestWaitMs_ = ms; }
   // Write call number callNumber (counted from 1) returns outcome instead, accepting outcome.written bytes.
   void ScriptWrite(int callNumber, WriteOutcome outcome) { scriptedWrites_[callNumber] = outcome; }
   void OnWrite(Responder responder) { responder_ = std::move(responder); }
@@ -56,7 +59,9 @@ class ScriptedPort : public SerialPort {
   [[nodiscard]] const std::vector<std::uint32_t>& Purges() const { return purges_; }
   [[nodiscard]] const std::vector<std::string>& OpenedNames() const { return openedNames_; }
   [[nodiscard]] int CloseCalls() const { return closeCalls_; }
+  // Bytes not taken by a read yet, arrived or still on their way.
   [[nodiscard]] std::size_t PendingBytes() const { return incoming_.size(); }
+  [[nodiscard]] int ReadCalls() const { return readCalls_; }
   [[nodiscard]] VirtualClock& clock() { return clock_; }
 
  private:
@@ -69,7 +74,8 @@ class ScriptedPort : public SerialPort {
   VirtualClock& clock_;
   bool open_;
   OpenResult openResult_ = OpenResult::Ok;
-  std::uint32_t emptyReadMs_ = 1;
+  std::uint32_t longestWaitMs_ = std::numeric_limits<std::uint32_t>::max();
+  int readCalls_ = 0;
   std::deque<Incoming> incoming_;
   std::map<int, WriteOutcome> scriptedWrites_;
   Responder responder_;

@@ -13,19 +13,27 @@ class VirtualClock : public Clock {
  public:
   explicit VirtualClock(std::uint32_t startMs = 1000) : now_(startMs) {}
 
-  std::uint32_t NowMs() override { return now_; }
+  std::uint32_t NowMs() override {
+    ++readings_;
+    return now_;
+  }
   void SleepMs(std::uint32_t ms) override {
     sleeps_.push_back(ms);
     now_ += ms;
   }
 
+  // The time, for the test and its doubles: not counted as a reading of the code under test.
+  [[nodiscard]] std::uint32_t Now() const { return now_; }
   void Advance(std::uint32_t ms) { now_ += ms; }
   void Set(std::uint32_t ms) { now_ = ms; }
   // Every sleep the code asked for, in order.
   [[nodiscard]] const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
+  // How often the code read the clock through NowMs.
+  [[nodiscard]] int Readings() const { return readings_; }
 
  private:
   std::uint32_t now_;
+  int readings_ = 0;
   std::vector<std::uint32_t> sleeps_;
 };
 

@@ -184,38 +184,83 @@ TEST_F(DialogWindowTest, BarLooksAsIfMovedOnEveryCallButMovesOncePerPixel) {
   }
 }
 
-// Counts what reaches a window of its own class.
-LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_APP) {
-    ++*reinterpret_cast<int*>(GetWindowLongPtrA(window, GWLP_USERDATA));  // NOLINT(performance-no-int-to-ptr)
-    return 0;
+// A window of its own class that counts the WM_APP messages reaching it.
+class CountingWindow {
+ public:
+  CountingWindow() {
+    static const ATOM kClass = [] {
+      WNDCLASSA windowClass{};
+      windowClass.lpfnWndProc = &Procedure;
+      windowClass.hInstance = GetModuleHandleA(nullptr);
+      windowClass.lpszClassName = "FwuPumpCounter";
+      return RegisterClassA(&windowClass);
+    }();
+    static_cast<void>(kClass);
+    window_ =
+        CreateWindowA("FwuPumpCounter", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received_));
   }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
+  CountingWindow(const CountingWindow&) = delete;
+  CountingWindow& operator=(const CountingWindow&) = delete;
+  ~CountingWindow() { DestroyWindow(window_); }
+
+  [[nodiscard]] bool Created() const { return window_ != nullptr; }
+  void Post() const { PostMessageA(window_, WM_APP, 0, 0); }
+  [[nodiscard]] int Received() const { return received_; }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+      ++*reinterpret_cast<int*>(GetWindowLongPtrA(window, GWLP_USERDATA));  // NOLINT(performance-no-int-to-ptr)
+      return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+
+  HWND window_ = nullptr;
+  int received_ = 0;
+};
 
 TEST_F(DialogWindowTest, PumpDispatchesWaitingMessagesAndDropsTheQuitMessage) {
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = &CountingProcedure;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "FwuPumpCounter";
-  RegisterClassA(&windowClass);
-  const HWND counter =
-      CreateWindowA("FwuPumpCounter", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(counter, nullptr);
-  int received = 0;
-  SetWindowLongPtrA(counter, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+  const CountingWindow counter;
+  ASSERT_TRUE(counter.Created());
 
-  PostMessageA(counter, WM_APP, 0, 0);
+  counter.Post();
   PostQuitMessage(3);
-  PostMessageA(counter, WM_APP, 0, 0);
+  counter.Post();
   window.PumpMessages();
-  EXPECT_EQ(received, 2) << "the messages after the quit message are handled too";
+  EXPECT_EQ(counter.Received(), 2) << "the messages after the quit message are handled too";
   MSG left{};
   EXPECT_EQ(PeekMessageA(&left, nullptr, 0, 0, PM_NOREMOVE), FALSE) << "the queue is empty, the quit message lost";
 
   window.PumpMessages();  // an empty queue returns at once
-  EXPECT_EQ(received, 2);
-  DestroyWindow(counter);
+  EXPECT_EQ(counter.Received(), 2);
+}
+
+// The update asks after every block; the queue is looked at when a few milliseconds have passed since the last
+// look, and always once the bar stands at its end, whatever the time.
+TEST_F(DialogWindowTest, PumpLooksAtTheQueueAfterAFewMillisecondsAndAtTheBarsEnd) {
+  const CountingWindow counter;
+  ASSERT_TRUE(counter.Created());
+  struct Case {
+    const char* what;
+    int position;  // of 10
+    DWORD pauseMs;
+  };
+  const Case cases[] = {
+      {"mid-update, once the interval has passed", 5, 20},  // past a coarse system timer period too
+      {"at the end, right after a look", 10, 0},
+  };
+  window.ProgressSetRange(10);
+  for (const Case& c : cases) {
+    window.ProgressSetPos(c.position);
+    window.PumpMessages();
+    const int before = counter.Received();
+    counter.Post();
+    Sleep(c.pauseMs);
+    window.PumpMessages();
+    EXPECT_EQ(counter.Received(), before + 1) << c.what;
+  }
 }
 
 }  // namespace

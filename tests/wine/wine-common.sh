@@ -4,8 +4,10 @@
 
 # Wine's two loaders, called directly: once wine32 is installed, the `wine` wrapper always takes the 32-bit one,
 # and a 64-bit program started through it runs as the child of a 32-bit stub, so the process id held is not the
-# program's. Both share one prefix.
-WINE_LOADER_32=/usr/lib/wine/wine
+# program's. Both share one prefix. Whether the 32-bit one can run here at all, the probe tells.
+# shellcheck source=scripts/wine32-probe.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine32-probe.sh"
+WINE_LOADER_32=${FWU_WINE32_LOADER:-/usr/lib/wine/wine}
 WINE_LOADER_64=/usr/lib/wine/wine64
 # A command that every Wine process runs through, set by a caller that needs one (e.g. to drop a capability).
 WINE_WRAPPER=()
@@ -14,7 +16,8 @@ WINE_WRAPPER=()
 #   Prints the loader that matches the program: the 32-bit one for a PE32, the 64-bit one for a PE32+, told by the
 #   optional header's magic (0x10B or 0x20B) that the PE header at the offset held at 0x3C carries. Wine's own
 #   tools, named without a path (wineboot, reg), run with the 64-bit loader. Fails with a message when the file
-#   is no PE program or its loader is not installed.
+#   is no PE program or its loader is not installed, or, for a 32-bit program, when this machine cannot run the
+#   32-bit Wine (wine32_probe).
 wine_loader() {
   local program=$1 loader peOffset signature magic
   if [[ $program != */* ]] && [ ! -e "$program" ]; then
@@ -35,8 +38,15 @@ wine_loader() {
         ;;
     esac
   fi
-  if [ ! -x "$loader" ]; then
-    echo "$loader is missing, needed for $program (scripts/install-deps.sh installs wine64 and wine32:i386)" >&2
+  if [ "$loader" = "$WINE_LOADER_32" ]; then
+    wine32_probe
+    if [ "$WINE32_STATE" != runs ]; then
+      echo "$program is a 32-bit Windows program, and it cannot run here. 32-bit Wine: $WINE32_ANSWER" >&2
+      echo "  $WINE32_DETAIL" >&2
+      return 1
+    fi
+  elif [ ! -x "$loader" ]; then
+    echo "$loader is missing, needed for $program (scripts/install-deps.sh installs wine64)" >&2
     return 1
   fi
   printf '%s\n' "$loader"

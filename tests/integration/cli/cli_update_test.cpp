@@ -1,8 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -94,7 +98,7 @@ TEST(CliUpdateTest, ThreeControllersAtOnceEachEndAsTheirControllerDecides) {
        "second-image preparation (03 20)",
        nullptr,
        0},
-      {"missing port", {}, "Open Err1", "open_failed", nullptr, nullptr, nullptr, nullptr, 0},
+      {"missing port", {}, "Open Err1: no such device", "open_failed", nullptr, nullptr, nullptr, nullptr, 0},
       {"silent after 5 blocks",
        {"--stop-after-blocks", "5", "--exit-on-close"},
        timeout + " (stopped at block write, second image, address 0x30500)",
@@ -146,6 +150,47 @@ TEST(CliUpdateTest, ThreeControllersAtOnceEachEndAsTheirControllerDecides) {
   EXPECT_NE(output.find("port"), std::string::npos);
   EXPECT_EQ(WaitLong(*controllers[0]), 0);
   EXPECT_NE(controllers[0]->RestOfOutput().find("memory: main equal, second equal"), std::string::npos);
+}
+
+// A port that cannot be opened keeps the dialog's text and adds the system's reason, in the outcome line and the
+// JSON record.
+TEST(CliUpdateTest, AnOpenFailureNamesTheSystemsReason) {
+  struct Row {
+    const char* name;
+    std::string port;
+    const char* message;
+    const char* reason;
+  };
+  TempDir dir;
+  WriteFile(dir.Path("a-file"), std::vector<std::uint8_t>{1, 2, 3});
+  FwsimProcess controller({"--exit-on-close"});
+  const std::string held = controller.ReadLine();
+  ASSERT_FALSE(held.empty()) << controller.ErrorOutput();
+  // Another updater holds it: its advisory lock is what a second one meets.
+  const int holder = open(held.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  const std::vector<Row> rows = {
+      {"absent", dir.Path("no-such-port"), "Open Err1", "no such device"},
+      {"no terminal", dir.Path("a-file"), "Open Err2", "not a serial port"},
+      {"held by another program", held, "Open Err1", "in use by another program"},
+  };
+  std::vector<std::string> args{"update", "--json", dir.Path("summary.json")};
+  for (const Row& row : rows) {
+    args.push_back(row.port);
+  }
+  FwsimProcess cli(args, CLI_PATH);
+  EXPECT_EQ(WaitLong(cli), 3) << cli.ErrorOutput();
+  const std::string output = cli.RestOfOutput();
+  const nlohmann::json summary = ReadJson(dir.Path("summary.json"));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    EXPECT_NE(output.find(row.port + ": " + row.message + ": " + row.reason + "\n"), std::string::npos)
+        << row.name << "\n"
+        << output;
+    EXPECT_EQ(summary["ports"][i]["message"], row.message) << row.name;
+    EXPECT_EQ(summary["ports"][i]["reason"], row.reason) << row.name;
+  }
+  close(holder);
 }
 
 // Image files that break a rule of the build: one message naming file and offset, status 2, and no port opened
@@ -201,6 +246,25 @@ int CountContaining(const std::vector<std::string>& lines, const std::string& te
       std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != line.npos; }));
 }
 
+// `update --json DIR/summary.json PORT --main ... --second ...`
+std::vector<std::string> UpdateArgs(const TempDir& dir, const ImageFiles& images, const std::string& port) {
+  std::vector<std::string> args{"update", "--json", dir.Path("summary.json"), port};
+  const std::vector<std::string> imageArgs = images.Args();
+  args.insert(args.end(), imageArgs.begin(), imageArgs.end());
+  return args;
+}
+
+// Whether fwsim's log comes to hold text on at least the given number of lines before the deadline.
+bool LogShows(const std::string& log, const std::string& text, int lines) {
+  for (int polls = 0; CountContaining(ReadLines(log), text) < lines; ++polls) {
+    if (polls >= kDeadlineMs / 10) {
+      return false;
+    }
+    poll(nullptr, 0, 10);  // the condition waited for is the controller's log
+  }
+  return true;
+}
+
 // Ctrl-C in the middle of the main image: the update ends between two exchanges, the controller saw every
 // exchange it began closed, and the port is closed (fwsim ends on the close).
 TEST(CliUpdateTest, CtrlCEndsTheUpdateAtABlockBoundary) {
@@ -209,16 +273,10 @@ TEST(CliUpdateTest, CtrlCEndsTheUpdateAtABlockBoundary) {
   FwsimProcess controller({"--log", dir.Path("frames.log"), "--exit-on-close"});
   const std::string port = controller.ReadLine();
   ASSERT_FALSE(port.empty()) << controller.ErrorOutput();
-  std::vector<std::string> args{"update", "--json", dir.Path("summary.json"), port};
-  const std::vector<std::string> imageArgs = images.Args();
-  args.insert(args.end(), imageArgs.begin(), imageArgs.end());
-  FwsimProcess cli(args, CLI_PATH);
+  FwsimProcess cli(UpdateArgs(dir, images, port), CLI_PATH);
 
   // Interrupted once a few main blocks have gone out: the log is the controller's own record.
-  for (int polls = 0; CountContaining(ReadLines(dir.Path("frames.log")), "cmd=03:00") < 3; ++polls) {
-    ASSERT_LT(polls, kDeadlineMs / 10) << "no main block written: " << cli.ErrorOutput();
-    poll(nullptr, 0, 10);  // the condition waited for is the controller's log
-  }
+  ASSERT_TRUE(LogShows(dir.Path("frames.log"), "cmd=03:00", 3)) << "no main block written: " << cli.ErrorOutput();
   cli.Signal(SIGINT);
   ASSERT_EQ(WaitLong(cli), 130) << cli.ErrorOutput();
   EXPECT_EQ(WaitLong(controller), 0);
@@ -243,6 +301,109 @@ TEST(CliUpdateTest, CtrlCEndsTheUpdateAtABlockBoundary) {
   EXPECT_EQ(record["blocks_written"], blocks);
   EXPECT_NE(cli.RestOfOutput().find(port + ": " + cli::kInterruptedText + " (stopped at block write, main image"),
             std::string::npos);
+}
+
+// Unattended runs: a reader that goes away, SIGTERM and SIGHUP, a Ctrl-C before the first write, and a run killed
+// outright. Each run but the last ends with its outcome line, its JSON and the status of its ports; the last
+// leaves the previous JSON as it was.
+TEST(CliUpdateTest, UnattendedRunsEndWithTheirResultsOrKeepThePreviousOnes) {
+  enum class Action { CloseOutput, Signal };
+  struct Row {
+    const char* name;
+    std::vector<std::string> fwsimArgs;
+    const char* waitFor;  // in fwsim's log, three times (a command once), before the action
+    Action action;
+    int signal;
+    int status;
+    const char* outcome;  // empty: the previous JSON is kept
+    const char* message;
+    const char* phase;  // the beginning of it
+    const char* stoppedBy;
+    std::uint32_t mainBlocks = 400;  // enough for the signal to come in the middle of the main image
+  };
+  const std::vector<Row> rows = {
+      {"standard output closed", {}, nullptr, Action::CloseOutput, 0, 0, "finished", "Finished", nullptr, nullptr, 20},
+      {"SIGTERM",
+       {},
+       "cmd=03:00",
+       Action::Signal,
+       SIGTERM,
+       143,
+       "interrupted",
+       cli::kInterruptedText,
+       "block write, main image, address 0x",
+       "SIGTERM"},
+      {"SIGHUP",
+       {},
+       "cmd=03:00",
+       Action::Signal,
+       SIGHUP,
+       129,
+       "interrupted",
+       cli::kInterruptedText,
+       "block write, main image, address 0x",
+       "SIGHUP"},
+      // Every answer held back 300 ms: the signal comes while the program-kind query waits for its ACK.
+      {"Ctrl-C before the first write",
+       {"--reply-delay", "300"},
+       "cmd=0A:00",
+       Action::Signal,
+       SIGINT,
+       130,
+       "interrupted",
+       cli::kInterruptedBeforeWritingText,
+       "program kind query (0A 00)",
+       "SIGINT"},
+      {"killed outright", {}, "cmd=03:00", Action::Signal, SIGKILL, 128 + SIGKILL, "", "", nullptr, nullptr},
+  };
+  for (const Row& row : rows) {
+    TempDir dir;
+    const ImageFiles images(dir, row.mainBlocks, 2);
+    const std::string previous = "{\"previous\": true}\n";
+    WriteFile(dir.Path("summary.json"), std::vector<std::uint8_t>(previous.begin(), previous.end()));
+    std::vector<std::string> simArgs{"--log", dir.Path("frames.log"), "--exit-on-close"};
+    simArgs.insert(simArgs.end(), row.fwsimArgs.begin(), row.fwsimArgs.end());
+    FwsimProcess controller(simArgs);
+    const std::string port = controller.ReadLine();
+    ASSERT_FALSE(port.empty()) << controller.ErrorOutput();
+    FwsimProcess cli(UpdateArgs(dir, images, port), CLI_PATH);
+
+    if (row.action == Action::CloseOutput) {
+      cli.CloseOutput();
+    } else {
+      const int lines = std::string(row.waitFor) == "cmd=03:00" ? 3 : 1;
+      ASSERT_TRUE(LogShows(dir.Path("frames.log"), row.waitFor, lines))
+          << row.name << ": " << row.waitFor << " never came: " << cli.ErrorOutput();
+      cli.Signal(row.signal);
+    }
+    ASSERT_EQ(WaitLong(cli), row.status) << row.name << ": " << cli.ErrorOutput();
+
+    const std::vector<std::uint8_t> json = ReadFile(dir.Path("summary.json"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("summary.json.partial"))) << row.name;
+    if (std::string(row.outcome).empty()) {
+      EXPECT_EQ(std::string(json.begin(), json.end()), previous) << row.name;
+      continue;
+    }
+    const nlohmann::json summary = nlohmann::json::parse(json.begin(), json.end(), nullptr, false);
+    ASSERT_TRUE(summary.is_object()) << row.name;
+    EXPECT_EQ(summary["exit_status"], row.status) << row.name;
+    EXPECT_EQ(summary["stopped_by"], row.stoppedBy == nullptr ? nlohmann::json(nullptr) : row.stoppedBy) << row.name;
+    const nlohmann::json& record = summary["ports"][0];
+    EXPECT_EQ(record["outcome"], row.outcome) << row.name;
+    EXPECT_EQ(record["message"], row.message) << row.name;
+    if (row.phase != nullptr) {
+      EXPECT_TRUE(record["phase"].get<std::string>().starts_with(row.phase)) << row.name << ": " << record["phase"];
+    }
+    const auto log = ReadLines(dir.Path("frames.log"));
+    EXPECT_EQ(record["blocks_written"], CountContaining(log, "cmd=03:00") + CountContaining(log, "cmd=03:10"))
+        << row.name;
+    if (row.signal == SIGINT) {
+      EXPECT_EQ(CountContaining(log, "cmd=03:20"), 0) << row.name << ": nothing may be written";
+    }
+    if (row.action == Action::Signal) {
+      EXPECT_NE(cli.RestOfOutput().find(port + ": " + row.message), std::string::npos) << row.name;
+    }
+  }
 }
 
 }  // namespace

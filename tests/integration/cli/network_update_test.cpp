@@ -258,24 +258,30 @@ TEST(NetworkUpdateTest, ServerStoppedMidUpdateIsALinkFailure) {
 
 struct RefusalCase {
   const char* name;
-  std::string url;
+  std::vector<std::string> ports;
   int status;
   std::string output;  // in standard output and error together
 };
 
-// Nothing listening: "Open Err1" with the reason, status 3, at once. A name that is no URL of ours: status 2
-// before anything opens.
+// Nothing listening: "Open Err1" with the reason, status 3, at once. A name that is no URL of ours, or one
+// server's line named twice: status 2 before anything opens.
 TEST(NetworkUpdateTest, RefusedConnectionsAndMalformedNames) {
   const std::string port = std::to_string(FreePort());
+  const std::string url = "rfc2217://127.0.0.1:" + port;
   const std::vector<RefusalCase> cases = {
-      {"nothing listening", "rfc2217://127.0.0.1:" + port, 3,
-       "rfc2217://127.0.0.1:" + port + ": Open Err1: connection refused by 127.0.0.1:" + port + "\n"},
-      {"unknown scheme", "telnet://127.0.0.1:" + port, 2, "unknown scheme 'telnet' (rfc2217:// or socket://)"},
-      {"port outside 1-65535", "socket://127.0.0.1:70000", 2, "the port '70000' is not a number in 1-65535"},
+      {"nothing listening", {url}, 3, url + ": Open Err1: connection refused by 127.0.0.1:" + port + "\n"},
+      {"unknown scheme", {"telnet://127.0.0.1:" + port}, 2, "unknown scheme 'telnet' (rfc2217:// or socket://)"},
+      {"port outside 1-65535", {"socket://127.0.0.1:70000"}, 2, "the port '70000' is not a number in 1-65535"},
+      {"one server twice",
+       {url, "SOCKET://127.0.0.1:" + port + "/"},
+       2,
+       "the port SOCKET://127.0.0.1:" + port + "/ is given twice (also as " + url + ")"},
   };
   for (const RefusalCase& c : cases) {
     const auto start = std::chrono::steady_clock::now();
-    FwsimProcess cli({"update", c.url}, CLI_PATH);
+    std::vector<std::string> args{"update"};
+    args.insert(args.end(), c.ports.begin(), c.ports.end());
+    FwsimProcess cli(args, CLI_PATH);
     EXPECT_EQ(WaitLong(cli), c.status) << c.name;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6)) << c.name;
     const std::string output = cli.RestOfOutput() + cli.ErrorOutput();

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -20,7 +20,7 @@ class WatchedPort : public SerialPort {
   OpenResult Open(const std::string& portName) override { return inner_.Open(portName); }
   void Close() override { inner_.Close(); }
   [[nodiscard]] bool IsOpen() const override { return inner_.IsOpen(); }
-  std::optional<std::uint8_t> ReadByte() override { return inner_.ReadByte(); }
+  std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override { return inner_.Read(into, waitMs); }
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override {
     const WriteOutcome outcome = inner_.Write(bytes);
     ++writeCalls_;

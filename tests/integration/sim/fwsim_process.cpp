@@ -111,6 +111,13 @@ void FwsimProcess::Signal(int signal) const {
   kill(pid_, signal);
 }
 
+void FwsimProcess::CloseOutput() {
+  if (out_ >= 0) {
+    close(out_);
+    out_ = -1;
+  }
+}
+
 std::optional<int> FwsimProcess::Wait() {
   const auto deadline = Deadline();
   while (!status_) {
@@ -129,7 +136,7 @@ std::optional<int> FwsimProcess::Wait() {
 }
 
 std::string FwsimProcess::RestOfOutput() {
-  return outBuffer_ + ReadToEnd(out_);
+  return out_ < 0 ? outBuffer_ : outBuffer_ + ReadToEnd(out_);
 }
 
 std::string FwsimProcess::ErrorOutput() const {

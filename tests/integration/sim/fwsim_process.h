@@ -25,6 +25,8 @@ class FwsimProcess {
   // The first line it printed (the terminal's path), or empty if it printed none before the deadline or ended.
   std::string ReadLine();
   void Signal(int signal) const;
+  // Closes the reading end of its standard output, as `| head -1` does once it has its line.
+  void CloseOutput();
   // Its exit status once it has ended, or nothing if it is still running at the deadline.
   std::optional<int> Wait();
   // Everything it wrote to standard output and standard error after the first line (read once it has ended).

@@ -59,12 +59,18 @@ TEST(JudgeTest, EachEndingBoxGivesItsOutcomeCodeAndStatus) {
 }
 
 TEST(JudgeTest, AStopIsAnInterruptionWhateverBoxesCameBefore) {
-  const RunVerdict verdict =
-      Judge({{"ACK receive timeout", "boot-mode entry"}}, "block write, main image, address 0x100");
-  EXPECT_EQ(verdict.outcome, Outcome::Interrupted);
-  EXPECT_EQ(ExitStatus(verdict.outcome), 130);
-  EXPECT_EQ(verdict.message, kInterruptedText);
-  EXPECT_EQ(verdict.where, "block write, main image, address 0x100");
+  struct Case {
+    StopPoint stop;
+    const char* message = nullptr;
+  };
+  for (const Case& c : {Case{{"block write, main image, address 0x00100", false}, kInterruptedText},
+                        Case{{"program kind query (0A 00)", true}, kInterruptedBeforeWritingText}}) {
+    const RunVerdict verdict = Judge({{"ACK receive timeout", "boot-mode entry"}}, c.stop);
+    EXPECT_EQ(verdict.outcome, Outcome::Interrupted);
+    EXPECT_EQ(ExitStatus(verdict.outcome), 130);
+    EXPECT_EQ(verdict.message, c.message);
+    EXPECT_EQ(verdict.where, c.stop.where);
+  }
 }
 
 TEST(JudgeTest, ProgramUnknownAfterAnEarlierCommandsFailureIsProgramUnknown) {

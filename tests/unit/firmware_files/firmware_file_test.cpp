@@ -38,6 +38,15 @@ std::vector<std::uint8_t> MainWithBadTexts() {
   return image.Bytes();
 }
 
+// The carried second image as Intel HEX, blank lines added to make the file exactly an image's size, and a digit
+// of its third line spoiled.
+std::vector<std::uint8_t> SecondImageHexOfItsSize() {
+  std::string text = WriteIntelHex(ReadFile(kImages / "second.bin"), 0x30000);
+  text.resize(kSecondImageSize, '\n');
+  text[text.find('\n', text.find('\n') + 1) + 4] = 'G';
+  return Bytes(text);
+}
+
 std::string ManyBadLines() {
   std::string text;
   for (int i = 0; i < 25; ++i) {
@@ -123,6 +132,27 @@ TEST(LoadFirmware, RefusesEachFaultWithFileLineAndWhat) {
        MainWithBadTexts(),
        {"f: offset 0x1010: the model-name pointer 0xFFF7FF00 lies outside 0xFFF80000-0xFFFFFFFF",
         "f: offset 0x7FFFC: the version text at 0xFFFFFFFC has no NUL inside the image"}},
+      {"S-records closed by neither a termination record nor their count",
+       ImageKind::Second,
+       Bytes("S1040010AA41\nS5030001FB\nS1040011AA40\n"),
+       {"f: line 3: the file ends without a termination record (S7, S8 or S9) or a matching count record (S5 or "
+        "S6) as its last record: it may be cut short"}},
+      // A file whose first line is a record is a record file, whatever its size and whatever follows.
+      {"the second image as Intel HEX of exactly its size, one digit damaged",
+       ImageKind::Second,
+       SecondImageHexOfItsSize(),
+       {"f: line 3: malformed record: 'G' is not a hexadecimal digit"}},
+      {"a first line that is an Intel HEX record, then binary",
+       ImageKind::Second,
+       RawStartingWithRecord(":10010000214601360121470136007EFE09D2190140"),
+       {"f: line 2: malformed line: an Intel HEX record starts with ':'",
+        "f: line 2: the file ends without an end-of-file record (type 01): it may be cut short"}},
+      {"a first line that is an S-record, then binary",
+       ImageKind::Second,
+       RawStartingWithRecord("S1130000285F245F2212226A000424290008237C2A"),
+       {"f: line 2: malformed line: an S-record starts with 'S' and a type digit",
+        "f: line 2: the file ends without a termination record (S7, S8 or S9) or a matching count record (S5 or "
+        "S6) as its last record: it may be cut short"}},
       {"a file of garbage", ImageKind::Second, Bytes(ManyBadLines()), {}},
   };
   for (const Case& c : cases) {
@@ -149,10 +179,17 @@ TEST(LoadFirmware, RecognisesTheFormatByContent) {
   const std::vector<std::uint8_t> aRecord = {0x21, 0x46, 0x01, 0x36, 0x01, 0x21, 0x47, 0x01,
                                              0x36, 0x00, 0x7E, 0xFE, 0x09, 0xD2, 0x19, 0x01};
   const Case cases[] = {
-      {"raw beginning with a HEX record", RawStartingWithRecord(":10010000214601360121470136007EFE09D2190140"), "raw",
-       0, Bytes(":1001")},
-      {"raw beginning with an S-record", RawStartingWithRecord("S1130000285F245F2212226A000424290008237C2A"), "raw", 0,
-       Bytes("S113")},
+      {"byte order mark, Intel HEX",
+       Bytes("\xEF\xBB\xBF:10010000214601360121470136007EFE09D2190140\r\n:00000001FF\r\n"), "Intel HEX", 0x100,
+       aRecord},
+      {"byte order mark, S-record", Bytes("\xEF\xBB\xBFS20503FFF0AB5D\nS804000000FB\n"), "S-record", 0xFFF0, {0xAB}},
+      {"S-records closed by their count",
+       Bytes("S0030000FC\nS20503FFF0AB5D\nS5030001FB\n"),
+       "S-record",
+       0xFFF0,
+       {0xAB}},
+      {"raw beginning with a byte order mark", RawStartingWithRecord("\xEF\xBB\xBF"), "raw", 0,
+       Bytes("\xEF\xBB\xBF\n")},
       {"Intel HEX", Bytes(":10010000214601360121470136007EFE09D2190140\n:00000001FF\n"), "Intel HEX", 0x100, aRecord},
       {"segments, CR LF, lower case",
        Bytes(":020000020300F9\r\n:02000000aabb99\r\n:00000001FF\r\n"),
@@ -200,6 +237,29 @@ TEST(LoadFirmware, CarriedImagesRoundTripThroughBothFormats) {
       // Gaps: far fewer records than a dump of every 16 bytes would need.
       EXPECT_LT(std::count(text.begin(), text.end(), '\n'), static_cast<std::ptrdiff_t>(raw.bytes.size() / 32));
     }
+  }
+}
+
+// The second image's file read as the main image is sound by the rules, but names the likely mix-up.
+TEST(LoadFirmware, WarnsOfTheSecondImageGivenAsTheMainImage) {
+  const std::vector<std::uint8_t> second = ReadFile(kImages / "second.bin");
+  const std::vector<std::uint8_t> main = ReadFile(kImages / "main.bin");
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<std::string> warnings;
+  };
+  const Case cases[] = {
+      {"the second image at its controller addresses",
+       WriteSRecord(second, 0x30000),
+       {"f: holds data only at 0x30000-0x3FFFF, the second image's region, and neither a model name nor a version: "
+        "is it the second image's file, given for the main image?"}},
+      {"the main image", WriteIntelHex(main, 0xFFF80000), {}},
+  };
+  for (const Case& c : cases) {
+    const LoadedImage loaded = ParseFirmware(Bytes(c.text), ImageKind::Main, "f");
+    EXPECT_EQ(loaded.errors, std::vector<std::string>{}) << c.what;
+    EXPECT_EQ(loaded.warnings, c.warnings) << c.what;
   }
 }
 

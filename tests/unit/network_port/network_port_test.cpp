@@ -18,7 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 using ::testing::ElementsAreArray;
 
 // A server scripted as the chunks it sends, in order, each as soon as it is asked for; then silence, or the
-// connection's end. Waits pass on the virtual clock.
+// connection's end. Waits pass on the virtual clock. The socket may be made to refuse the next few sends.
 class ScriptedServer final : public TcpConnection {
  public:
   ScriptedServer(test::VirtualClock& clock, std::deque<Bytes> chunks, bool closesAfter)
@@ -49,6 +49,10 @@ class ScriptedServer final : public TcpConnection {
     if (closesAfter_ && chunks_.empty()) {
       return kGone;
     }
+    if (sendsRefused > 0) {
+      --sendsRefused;
+      return 0;
+    }
     sent.insert(sent.end(), bytes.begin(), bytes.end());
     return static_cast<std::ptrdiff_t>(bytes.size());
   }
@@ -56,6 +60,7 @@ class ScriptedServer final : public TcpConnection {
 
   Bytes sent;
   bool closed = false;
+  int sendsRefused = 0;
 
  private:
   test::VirtualClock& clock_;
@@ -135,40 +140,55 @@ TEST(NetworkPortTest, OpenEndsWithTheOperatorsMessageAndItsReason) {
   }
 }
 
-// After the open: the controller's bytes come out unescaped and without the server's notifications, written
-// bytes go out with 0xFF doubled, a purge drops what has come and asks the server to drop its buffers, and a
-// connection that goes leaves the port open but mute, every empty read taking its 2 ms.
+// After the open: the controller's bytes come out unescaped and without the server's notifications, as many as
+// the reader takes, the rest on the next read without a wait; a read waits through telnet commands alone for the
+// line's bytes, and no longer than it was asked to. Written bytes go out with 0xFF doubled, also when the socket
+// has no room at first; a purge drops what has come and asks the server to drop its buffers; a connection that
+// goes leaves the port open but mute, every read waiting its whole time.
 TEST(NetworkPortTest, CarriesTheLineLikeASerialPort) {
+  constexpr std::uint32_t kWaitMs = 50;
   Fixture f({AgreeingServer()}, false);
   ASSERT_EQ(f.port->Open("rfc2217://10.0.0.7:2217"), OpenResult::Ok);
   const std::size_t negotiation = f.server->sent.size();
+  const auto read = [&](std::size_t room, std::uint32_t expectedMs) {
+    Bytes bytes(room);
+    const std::uint32_t before = f.clock->Now();
+    bytes.resize(f.port->Read(bytes, kWaitMs));
+    EXPECT_EQ(f.clock->Now() - before, expectedMs);
+    return bytes;
+  };
 
   f.server->Queue(Join({{0x10, 0xFF, 0xFF}, ComPort(106, {0x10}), {0x03}}));
-  std::vector<std::uint8_t> read(3);
-  for (auto& byte : read) {
-    byte = f.port->ReadByte().value_or(0);
-  }
-  EXPECT_THAT(read, ElementsAreArray(Bytes{0x10, 0xFF, 0x03}));
-  const std::uint32_t before = f.clock->NowMs();
-  EXPECT_FALSE(f.port->ReadByte());
-  EXPECT_EQ(f.clock->NowMs() - before, 2U);
+  EXPECT_THAT(read(2, 0), ElementsAreArray(Bytes{0x10, 0xFF}));
+  EXPECT_THAT(read(16, 0), ElementsAreArray(Bytes{0x03}));
+  EXPECT_THAT(read(16, kWaitMs), ElementsAreArray(Bytes{}));
+  f.server->Queue(ComPort(107, {0x30}));
+  f.server->Queue({0x42});
+  EXPECT_THAT(read(16, 0), ElementsAreArray(Bytes{0x42}));
+  f.server->Queue(ComPort(107, {0x30}));
+  EXPECT_THAT(read(16, kWaitMs), ElementsAreArray(Bytes{}));
 
   const Bytes frame{0x10, 0x02, 0x06, 0x10, 0x03, 0xFF, 0x4B};
+  f.server->sendsRefused = 3;
   const WriteOutcome written = f.port->Write(frame);
   EXPECT_TRUE(written.ok);
   EXPECT_EQ(written.written, frame.size());
+  EXPECT_EQ(f.server->sent.size(), negotiation);
+  EXPECT_THAT(read(16, kWaitMs), ElementsAreArray(Bytes{}));
+  EXPECT_EQ(f.server->sent.size(), negotiation + frame.size() + 1);
   f.server->Queue({0x55, 0x66});
   f.port->Purge();
-  EXPECT_FALSE(f.port->ReadByte());
+  EXPECT_THAT(read(16, kWaitMs), ElementsAreArray(Bytes{}));
   EXPECT_THAT(Bytes(f.server->sent.begin() + static_cast<std::ptrdiff_t>(negotiation), f.server->sent.end()),
               ElementsAreArray(Join(
                   {{0x10, 0x02, 0x06, 0x10, 0x03, 0xFF, 0xFF, 0x4B}, {0xFF, 0xFA, 0x2C, 0x0C, 0x03, 0xFF, 0xF0}})));
 
   Fixture gone({AgreeingServer()}, true);
   ASSERT_EQ(gone.port->Open("rfc2217://10.0.0.7:2217"), OpenResult::Ok);
-  const std::uint32_t lostAt = gone.clock->NowMs();
-  EXPECT_FALSE(gone.port->ReadByte());
-  EXPECT_EQ(gone.clock->NowMs() - lostAt, 2U);
+  Bytes room(16);
+  const std::uint32_t lostAt = gone.clock->Now();
+  EXPECT_EQ(gone.port->Read(room, kWaitMs), 0U);
+  EXPECT_EQ(gone.clock->Now() - lostAt, kWaitMs);
   EXPECT_FALSE(gone.port->Write(frame).ok);
   EXPECT_TRUE(gone.port->IsOpen());
   gone.port->Close();

@@ -32,7 +32,7 @@ TEST_F(BootEntryTest, SendBootIdPurgesAndWritesTheIdentificationInThreeWrites) {
   port.Arrive({0x55, 0x66});  // left on the line by an earlier conversation
   EXPECT_EQ(SendBootId(link, window), 0);
   EXPECT_THAT(port.Purges(), ElementsAre(1000U));
-  EXPECT_EQ(port.PendingBytes(), 0U);
+  EXPECT_EQ(Unread(), 0U);
   const auto& writes = port.Writes();
   ASSERT_EQ(writes.size(), 3U);
   EXPECT_THAT(writes[0].bytes, ElementsAre(0x02));
@@ -63,7 +63,7 @@ TEST_F(BootEntryTest, AClosedPortIsShownAndLeftUntouched) {
   EXPECT_THAT(window.Boxes(), ElementsAre(ErrorBox("Open Err10"), ErrorBox("Open Err10")));
   EXPECT_EQ(port.WriteCalls(), 0);
   EXPECT_TRUE(port.Purges().empty());
-  EXPECT_EQ(port.PendingBytes(), 4U);  // nothing was read
+  EXPECT_EQ(Unread(), 4U);  // nothing was read
   EXPECT_EQ(reply, Bytes(16, 0xEE));
   EXPECT_EQ(Elapsed(), 0U);
 }
@@ -172,7 +172,7 @@ TEST_F(BootEntryTest, ReceiveBootReplyStoresOnlyWhatTheBufferHoldsButChecksEvery
       expected.back() = c.check;
     }
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(kept)), expected) << c.bufferSize;
-    EXPECT_EQ(line.port.PendingBytes(), 0U) << c.bufferSize;
+    EXPECT_EQ(line.Unread(), 0U) << c.bufferSize;
   }
 }
 

@@ -128,7 +128,7 @@ TEST_F(ReceiveFrameTest, ReceivesEachKnownFrame) {
     // Nothing past the payload is touched: an empty payload leaves the buffer as it was.
     EXPECT_EQ(payload[example.payload.size()], 0xAA) << example.name;
   }
-  EXPECT_EQ(port.PendingBytes(), 0U);
+  EXPECT_EQ(Unread(), 0U);
   EXPECT_EQ(Elapsed(), 0U);
 }
 
@@ -150,10 +150,10 @@ TEST_F(ReceiveFrameTest, BadStartsGiveNoFrame) {
     std::uint8_t got = 0xEE;
     EXPECT_EQ(ReceiveFrame(line.link, got, payload, 280), kFrameNone) << c.name;
     EXPECT_EQ(got, 0xEE) << c.name;
-    EXPECT_EQ(line.port.PendingBytes(), 0U) << c.name << " (nothing had arrived yet)";
+    EXPECT_EQ(line.Unread(), 0U) << c.name << " (nothing had arrived yet)";
     line.port.Arrive(c.arriving);
     EXPECT_EQ(ReceiveFrame(line.link, got, payload, 280), kFrameNone) << c.name;
-    EXPECT_EQ(line.port.PendingBytes(), c.leftUnread) << c.name;
+    EXPECT_EQ(line.Unread(), c.leftUnread) << c.name;
     EXPECT_EQ(ReceiveFrame(line.link, got, payload, 280), 0) << c.name;
     EXPECT_EQ(got, kAck) << c.name;
   }
@@ -192,7 +192,7 @@ TEST_F(ReceiveFrameTest, AWrongCrcLeavesTheOutputsAsTheyWere) {
   EXPECT_EQ(Receive(), kFrameCrcError);
   EXPECT_EQ(control, 0xEE);
   EXPECT_EQ(payload[0], 0xAA);
-  EXPECT_EQ(port.PendingBytes(), 0U);
+  EXPECT_EQ(Unread(), 0U);
 }
 
 TEST_F(ReceiveFrameTest, AcceptsContentOfExactlyTheCapacityAndStopsAtOneByteMore) {
@@ -214,7 +214,7 @@ TEST_F(ReceiveFrameTest, AcceptsContentOfExactlyTheCapacityAndStopsAtOneByteMore
     std::uint8_t got = 0xEE;
     Bytes out(5, 0xAA);
     EXPECT_EQ(ReceiveFrame(line.link, got, out, c.capacity), c.result) << c.capacity;
-    EXPECT_EQ(line.port.PendingBytes(), c.leftUnread) << c.capacity;
+    EXPECT_EQ(line.Unread(), c.leftUnread) << c.capacity;
     if (c.result < 0) {
       EXPECT_EQ(got, 0xEE) << c.capacity;
       EXPECT_EQ(out, Bytes(5, 0xAA)) << c.capacity;

@@ -49,6 +49,9 @@ class ScriptedPeer {
 
 // A fresh line on its own clock, for table-driven cases that each need one.
 struct Line {
+  // What has arrived or is on its way and has not been read: in the port, or taken by the link and held.
+  [[nodiscard]] std::size_t Unread() const { return port.PendingBytes() + link.reader.Held(); }
+
   VirtualClock clock{};
   ScriptedPort port{clock};
   Link link{port, clock};
@@ -67,6 +70,8 @@ class LinkTest : public ::testing::Test {
     return controls;
   }
   [[nodiscard]] std::uint32_t Elapsed() { return clock.NowMs() - startMs; }
+  // What has arrived or is on its way and has not been read: in the port, or taken by the link and held.
+  [[nodiscard]] std::size_t Unread() const { return port.PendingBytes() + link.reader.Held(); }
 
   VirtualClock clock{};
   std::uint32_t startMs = clock.NowMs();

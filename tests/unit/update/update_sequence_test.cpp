@@ -379,25 +379,42 @@ TEST_F(RunUpdateTest, ImagesShorterThanTheirRegionsAreTreatedAsErasedBeyondTheir
   EXPECT_EQ(window.ProgressPos(), 2304);
 }
 
-// The command line's Ctrl-C: a window that asks to stop ends the run right after a block's progress step and
-// pump, with that block's exchange closed, nothing more sent and no box.
-TEST_F(RunUpdateTest, AStopRequestEndsTheRunAtTheNextBlockBoundaryWithoutABox) {
+// The command line's Ctrl-C: a window that asks to stop ends the run before the first writing command, or right
+// after a block's progress step and pump, with that block's exchange closed, nothing more sent and no box.
+TEST_F(RunUpdateTest, AStopRequestEndsTheRunBeforeTheFirstWriteOrAtTheNextBlockBoundaryWithoutABox) {
   class StoppingWindow : public RecordingWindow {
    public:
-    // The second image's 256 blank positions, then ten main blocks.
-    bool StopRequested() override { return Pumps() >= 256 + 10; }
+    explicit StoppingWindow(int afterPumps) : afterPumps_(afterPumps) {}
+    bool StopRequested() override { return Pumps() >= afterPumps_; }
+
+   private:
+    int afterPumps_;
+  };
+  struct Case {
+    const char* what;
+    int afterPumps;
+    std::string lastCommand;
+    std::uint32_t stepsDone;
+  };
+  const Case cases[] = {
+      {"before the first write", 0, "0A 00", 0},
+      // The second image's 256 blank positions, then ten main blocks.
+      {"at a block boundary", 256 + 10, BlockWrite("00 00 00 09 00"), 266},
   };
   for (std::uint32_t k = 0; k < 20; ++k) {
     main.Byte(k * kBlock, 0x00);
   }
-  loader.SetProgramKind(0x10);
-  StoppingWindow stopping;
-  RunUpdate(link, stopping, progress, FirmwareImages{main.Bytes(), second.Bytes()});
+  for (const Case& c : cases) {
+    test::LoaderRig rig;
+    rig.loader.SetProgramKind(0x10);
+    StoppingWindow stopping(c.afterPumps);
+    RunUpdate(rig.link, stopping, rig.progress, FirmwareImages{main.Bytes(), second.Bytes()});
 
-  EXPECT_EQ(loader.Events().back(), BlockWrite("00 00 00 09 00"));
-  EXPECT_EQ(port.Writes().back().bytes, kAckFrame);
-  EXPECT_TRUE(stopping.Boxes().empty());
-  EXPECT_EQ(progress.stepsDone, 266U);
+    EXPECT_EQ(rig.loader.Events().back(), c.lastCommand) << c.what;
+    EXPECT_EQ(rig.port.Writes().back().bytes, kAckFrame) << c.what;
+    EXPECT_TRUE(stopping.Boxes().empty()) << c.what;
+    EXPECT_EQ(rig.progress.stepsDone, c.stepsDone) << c.what;
+  }
 }
 
 }  // namespace
