@@ -251,6 +251,8 @@ RFC2217 = {
     "notification_inside_a_frame": b"\x02\x00\x02" + AGREEING + ACK[:3] + com_port(107, 0xFF) + ACK[3:],
     "refused_baud_rate": b"\x00" + telnet(0xFD, 44) + com_port(101, 0, 0, 0x25, 0x80),
     "unknown_options": b"\x01\x00" + telnet(0xFB, 1) + telnet(0xFD, 24) + telnet(0xFD, 24) + AGREEING,
+    # one-byte pieces read with 3 ms waits: a read must wait through the notification for the byte behind it
+    "wait_through_a_notification": b"\x01\x35" + AGREEING + com_port(107, 0x30) + b"\x42",
 }
 
 
