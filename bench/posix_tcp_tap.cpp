@@ -15,45 +15,28 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bench/posix_tap_tools.h"
 #include "protocol/hex_text.h"
 #include "serial/posix_fd.h"
 
 namespace fwu::bench {
 namespace {
 
-constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
 constexpr std::size_t kReadChunk = 4096;
-constexpr int kExitOk = 0;
-constexpr int kExitBadArguments = 2;
-constexpr int kExitSystem = 3;
-
-std::uint64_t NowNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * kNsPerSecond + static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-std::string Failed(const std::string& step) {
-  return step + ": " + std::strerror(errno);
-}
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
   unsigned value = 0;
@@ -124,19 +107,6 @@ std::string Connect(std::uint16_t port, FileDescriptor& fd) {
   }
   NoDelay(fd.Get());
   return {};
-}
-
-// SIGINT and SIGTERM arrive as readable data, so the loop ends where it can still write the log.
-std::string WatchStopSignals(FileDescriptor& fd) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
-    return Failed("sigprocmask");
-  }
-  fd.Reset(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
-  return fd.IsValid() ? std::string() : Failed("signalfd");
 }
 
 bool SendAll(int fd, const std::uint8_t* bytes, std::size_t size) {
@@ -273,9 +243,10 @@ int Main(int argc, char** argv) {
     std::cerr << kUsage;
     return kExitBadArguments;
   }
-  FileDescriptor signals;
+  int signalFd = -1;
+  std::string problem = WatchStopSignals(signalFd);
+  const FileDescriptor signals(signalFd);
   FileDescriptor listener;
-  std::string problem = WatchStopSignals(signals);
   if (problem.empty()) {
     problem = Listen(options->listen, listener);
   }
@@ -297,19 +268,8 @@ int Main(int argc, char** argv) {
   NoDelay(updater.Get());
   TcpTap tap(updater.Get(), server.Get(), signals.Get());
   problem = tap.Run();
-
-  std::FILE* log = std::fopen(options->log.c_str(), "w");
-  bool logged = log != nullptr && tap.WriteLog(log);
-  logged = log != nullptr && std::fclose(log) == 0 && logged;
-  if (!logged) {
-    std::cerr << "fwu_tcp_tap: cannot write the log '" << options->log << "'\n";
-    return kExitSystem;
-  }
-  if (!problem.empty()) {
-    std::cerr << "fwu_tcp_tap: " << problem << "\n";
-    return kExitSystem;
-  }
-  return kExitOk;
+  return FinishTap(
+      "fwu_tcp_tap", options->log, [&tap](std::FILE* log) { return tap.WriteLog(log); }, problem);
 }
 
 }  // namespace
