@@ -42,6 +42,8 @@ set(text "// Written by cmake/BuildVersion.cmake at build time; not to be edited
 
 #define FWU_VERSION \"${VERSION}\"
 #define FWU_COMMIT \"${commit}\"
+// The version with its commit, as the Windows programs' product version shows it.
+#define FWU_PRODUCT_VERSION \"${VERSION} (commit ${commit})\"
 // The version as the four numbers a Windows version resource takes.
 #define FWU_VERSION_NUMBERS ${major}, ${minor}, ${patch}, ${tweak}
 ")

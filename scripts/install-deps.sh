@@ -20,6 +20,9 @@ packages=(
   ser2net
   # the Windows programs: MinGW-w64 cross compilers, and Wine with a virtual X display to run them
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps imagemagick
+  # the release packages (scripts/package.sh) and their test: the man page's source format, Debian's package
+  # tools and checker, man to read the page back, and a reader of the Windows programs' version resources
+  scdoc dpkg-dev lintian man-db python3-pefile
 )
 
 sudo=()

@@ -90,6 +90,8 @@ step native cmake --workflow --preset native
 # fwupdate-cli.exe of each MinGW build under its own Wine loader, against the native build's simulated controller.
 step32 cli-wine-i686 tests/e2e/run-cli-wine.sh build/mingw-i686
 step cli-wine-x86_64 tests/e2e/run-cli-wine.sh build/mingw-x86_64
+# The release packages from the committed tree, the .deb built twice to compare bytes, then installed and used.
+step package bash -c 'scripts/package.sh --check-reproducible deb && tests/package/run-package-tests.sh'
 # shellcheck disable=SC2016 # expanded by the inner shell
 step fuzz bash -c 'cmake --workflow --preset fuzz && tests/fuzz/run-fuzzers.sh "${FWU_FUZZ_SECONDS:-12}"'
 step32 end-to-end-i686 tests/e2e/run-e2e.sh -b mingw-i686

@@ -41,19 +41,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "  ok    $name"
-  else
-    failed=$((failed + 1))
-    echo "  FAIL  $name"
-  fi
-}
+# shellcheck source=tests/support/checks.sh
+. "$root/tests/support/checks.sh"
 
 wine_start_xvfb "$work" 1024x768x24 10 || { echo "cli-wine: Xvfb did not start"; exit 1; }
 wine_make_prefix "$work/prefix.log" 1024x768 "$loader" || { echo "cli-wine: $wine_prefix_failure"; exit 1; }
