@@ -8,6 +8,8 @@ Each run directory holds:
   sim.out   fwsim's memory verdict
   cpu.txt   name=value lines: the updater's CPU time over the update (cpu_user_us, cpu_sys_us, wall_us) and
             whether it ended in "Finished" (finished=1)
+  updater.log  (the network row) fwu_tcp_tap's log: when the line's bytes left and reached the updater, in
+            front of the device server
 
 fwsim's log gives the messages in order and their sizes; the tap's times say when each one's bytes were
 written, carried and answered. The floor is the time a program that wastes nothing would take: it writes each
@@ -130,6 +132,13 @@ def byte_at(chunks, offset):
     return chunk.data[offset - chunk.start]
 
 
+def write_starts(m):
+    """Where each write of the updater's message begins within it: the identification message leaves in three."""
+    if m.kind == "id":
+        return [0, ID_WRITES[0], ID_WRITES[0] + ID_WRITES[1]], list(ID_WRITES)
+    return [0], [m.wire]
+
+
 def place_messages(messages, host, device):
     """Gives every message the tap's times for its bytes, checking that sizes and first bytes agree."""
     offsets = {"in": 0, "out": 0}
@@ -142,8 +151,7 @@ def place_messages(messages, host, device):
         if lead != expected:
             raise BenchError(f"the tap's bytes do not line up with fwsim's log at {m.direction} offset {start}")
         if m.direction == "in":
-            starts = [0, ID_WRITES[0], ID_WRITES[0] + ID_WRITES[1]] if m.kind == "id" else [0]
-            sizes = list(ID_WRITES) if m.kind == "id" else [m.wire]
+            starts, sizes = write_starts(m)
             for at, size in zip(starts, sizes):
                 first = chunk_at(chunks, start + at)
                 last = chunk_at(chunks, start + at + size - 1)
@@ -157,6 +165,49 @@ def place_messages(messages, host, device):
         total = sum(len(c.data) for c in chunks)
         if total != offsets[direction]:
             raise BenchError(f"fwsim logged {offsets[direction]} bytes {direction}, the tap carried {total}")
+
+
+def read_updater_log(path):
+    """fwu_tcp_tap's log: the line's bytes where the updater sent them ('h') and where it received them ('d')."""
+    chunks = {"h": [], "d": []}
+    sizes = {"h": 0, "d": 0}
+    with open(path) as log:
+        for line in log:
+            fields = line.split()
+            if len(fields) != 3 or fields[0] not in chunks:
+                continue
+            data = bytes.fromhex(fields[2])
+            at = int(fields[1]) / 1e3
+            chunks[fields[0]].append(Chunk(sizes[fields[0]], data, at, at))
+            sizes[fields[0]] += len(data)
+    return chunks["h"], chunks["d"]
+
+
+# Bytes the updater sent that never reached the line between two messages: the EOT Frame that closes the enquiry,
+# purged by the next exchange before the device server passed it on.
+MAX_UNSENT = 16
+
+
+def retime_at_updater(messages, host, device, updater_host, updater_device):
+    """Behind a device server the updater's end of the line is not the line tap's. Each message's write times
+    become those at which the updater sent its bytes, and each answer's arrival the moment the updater had its
+    last byte; what the server and the network took in between becomes the line's own delay."""
+    for direction, tap_chunks, chunks in (("in", host, updater_host), ("out", device, updater_device)):
+        line = b"".join(c.data for c in tap_chunks)
+        seen = b"".join(c.data for c in chunks)
+        offset = cursor = 0
+        for m in (m for m in messages if m.direction == direction):
+            at = seen.find(line[offset:offset + m.wire], cursor)
+            if at < 0 or at - cursor > MAX_UNSENT:
+                raise BenchError(f"the updater's bytes do not line up with the line's at {direction} offset {offset}")
+            if direction == "in":
+                starts, _ = write_starts(m)
+                m.writes = [(chunk_at(chunks, at + start).read_us, done_us, size)
+                            for start, (_, done_us, size) in zip(starts, m.writes)]
+            else:
+                m.arrived_us = chunk_at(chunks, at + m.wire - 1).done_us
+            offset += m.wire
+            cursor = at + m.wire
 
 
 # --- the turns of the exchange -------------------------------------------------------------------------------------
@@ -339,6 +390,9 @@ def analyse_run(directory):
     messages = read_sim_log(os.path.join(directory, "sim.log"))
     host, device = read_tap_log(os.path.join(directory, "tap.log"))
     place_messages(messages, host, device)
+    updater_log = os.path.join(directory, "updater.log")
+    if os.path.exists(updater_log):
+        retime_at_updater(messages, host, device, *read_updater_log(updater_log))
     messages = update_only(messages)
     turns, exchanges, commits, lost = build_turns(messages)
     if messages[0].kind != "id" or messages[-1].direction != "out" or messages[-1].control != "EOT":
@@ -692,6 +746,7 @@ def main():
     parser.add_argument("--adapter", nargs=2, action="append", default=[], metavar=("MS", "DIR"),
                         help="run directory of the native updater behind a USB adapter with an MS ms latency timer")
     parser.add_argument("--wine", help="run directory of fwupdate.exe under Wine")
+    parser.add_argument("--network", help="run directory of fwupdate-cli through ser2net over RFC 2217")
     parser.add_argument("--core", help="name=value file of the core's instruction count")
     parser.add_argument("--load", nargs=2, metavar=("BEFORE", "AFTER"), help="copies of /proc/loadavg")
     parser.add_argument("--cli", help="folder of the command line's runs (single/ and multi/); prints its table")
@@ -704,6 +759,7 @@ def main():
         runs = [("native", args.native, False, None)]
         runs += [(f"native, {latency} ms adapter", directory, False, int(latency)) for latency, directory in args.adapter]
         runs += [("Wine", args.wine, True, None)]
+        runs += [("network, ser2net", args.network, False, None)]
         for name, directory, wine, latency_ms in runs:
             if directory:
                 result, problems = evaluate(name, directory, wine, latency_ms)

@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,10 +22,8 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <deque>
 #include <iostream>
@@ -36,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/posix_tap_tools.h"
 #include "bench/usb_adapter.h"
 #include "sim/posix_pty.h"
 
@@ -45,26 +43,12 @@ namespace {
 using sim::PseudoTerminal;
 using sim::UniqueFd;
 
-constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
 constexpr std::uint64_t kNsPerMs = 1'000'000;
 // Adapters offer latency timers of 1 to 255 ms.
 constexpr unsigned kMaxLatencyMs = 255;
 // One byte at 38400 baud, 8 data bits, no parity, one stop bit: 10 bits.
 constexpr std::uint64_t kByteNs = 260'417;
 constexpr std::size_t kReadChunk = 4096;
-constexpr int kExitOk = 0;
-constexpr int kExitBadArguments = 2;
-constexpr int kExitSystem = 3;
-
-std::uint64_t NowNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * kNsPerSecond + static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-std::string Failed(const std::string& step) {
-  return step + ": " + std::strerror(errno);
-}
 
 struct Options {
   std::string device;  // the controller's terminal
@@ -136,19 +120,6 @@ std::string OpenDevice(const std::string& path, UniqueFd& fd) {
     return Failed("tcsetattr " + path);
   }
   return {};
-}
-
-// SIGINT and SIGTERM arrive as readable data, so the loop ends where it can still write the log.
-std::string WatchStopSignals(UniqueFd& fd) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
-    return Failed("sigprocmask");
-  }
-  fd = UniqueFd(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
-  return fd.Valid() ? std::string() : Failed("signalfd");
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -336,10 +307,11 @@ int Main(int argc, char** argv) {
   // Wake-ups for the next byte's stop bit come on time, not up to 50 us late.
   static_cast<void>(prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL));
 
-  UniqueFd signalFd;
+  int stopFd = -1;
+  std::string problem = WatchStopSignals(stopFd);
+  const UniqueFd signalFd(stopFd);
   UniqueFd device;
   PseudoTerminal updater;
-  std::string problem = WatchStopSignals(signalFd);
   if (problem.empty()) {
     problem = OpenDevice(options->device, device);
   }
@@ -363,19 +335,8 @@ int Main(int argc, char** argv) {
   Tap tap(updater.Master(), device.Get(), signalFd.Get(), std::move(adapter));
   problem = tap.Run();
   unlink(options->link.c_str());
-
-  std::FILE* log = std::fopen(options->log.c_str(), "w");
-  bool logged = log != nullptr && tap.WriteLog(log, options->latencyMs);
-  logged = log != nullptr && std::fclose(log) == 0 && logged;
-  if (!logged) {
-    std::cerr << "fwu_line_tap: cannot write the log '" << options->log << "'\n";
-    return kExitSystem;
-  }
-  if (!problem.empty()) {
-    std::cerr << "fwu_line_tap: " << problem << "\n";
-    return kExitSystem;
-  }
-  return kExitOk;
+  return FinishTap(
+      "fwu_line_tap", options->log, [&](std::FILE* log) { return tap.WriteLog(log, options->latencyMs); }, problem);
 }
 
 }  // namespace

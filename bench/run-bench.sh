@@ -12,10 +12,11 @@
 #   - the core's instruction count for a whole update in memory (callgrind), which does not depend on the
 #     machine's load.
 # A second table, when fwupdate-cli is built, has the command line updating one controller and then sixteen at
-# once, each behind its own line (bench/cli-table.sh).
+# once, each behind its own line (bench/cli-table.sh); a third the production station (bench/station-table.sh).
 # Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port) on the plain line; the same behind a
-# USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; and fwupdate.exe under
-# Wine when the Windows program and the end-to-end driver are there.
+# USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; fwupdate.exe under Wine
+# when the Windows program and the end-to-end driver are there; and fwupdate-cli through ser2net over RFC 2217
+# (bench/network-row.sh).
 #
 # Between the updater and fwsim sits fwu_line_tap: a pseudo-terminal has no baud rate, so the tap carries the
 # updater's bytes on at 38400 baud as a UART would, and times every chunk in both directions. For the adapter
@@ -27,6 +28,7 @@
 #   bench/run-bench.sh --native-only    leave out the Wine row
 #   bench/run-bench.sh --wine-only      only the Wine row
 #   bench/run-bench.sh --no-adapters    leave out the two adapter rows
+#   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then sixteen at once)
 #   bench/run-bench.sh --station-only   only the production station's table (bench/station-table.sh)
 #
@@ -49,16 +51,19 @@ want_core=1
 want_native=1
 want_adapters=1
 want_wine=1
+want_network=1
 want_cli=1
 want_station=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' want_cli='' want_station='' ;;
+  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' ;;
   --no-adapters) want_adapters= ;;
-  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_station='' ;;
-  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' ;;
+  --no-network) want_network= ;;
+  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' ;;
+  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' ;;
+  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -108,6 +113,7 @@ command -v valgrind >/dev/null || die "valgrind is missing (scripts/install-deps
 if [ ! -x "$BUILD/cli/fwupdate-cli" ]; then
   [ -n "$want_core$want_native$want_adapters$want_wine" ] || die "no $BUILD/cli/fwupdate-cli (build the release preset)"
   want_cli=
+  want_network=
   want_station=
 fi
 
@@ -199,6 +205,8 @@ native_row() {
 . "$REPO/bench/wine-row.sh"
 # shellcheck source=bench/cli-table.sh
 . "$REPO/bench/cli-table.sh"
+# shellcheck source=bench/network-row.sh
+. "$REPO/bench/network-row.sh"
 # shellcheck source=bench/station-table.sh
 . "$REPO/bench/station-table.sh"
 
@@ -224,11 +232,15 @@ if [ -n "$want_wine" ]; then
     say "No Wine row: the end-to-end driver (tests/e2e) is not in this tree yet"
   fi
 fi
+if [ -n "$want_network" ]; then
+  network_row
+  rows+=(--network "$OUT/network")
+fi
 cat /proc/loadavg >"$OUT/load-rows"
 [ -z "$want_cli" ] || cli_table
 cat /proc/loadavg >"$OUT/load-after"
 
-# Exit status: the worse of the two tables' (2 before 1 before 0).
+# Exit status: the worst of the tables' (2 before 1 before 0).
 status=0
 worst() {
   if [ "$1" -ne 0 ] && [ "$status" -ne 2 ]; then

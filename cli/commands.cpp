@@ -32,12 +32,17 @@ void Fail(const std::string& message) {
   Print(stderr, "fwupdate-cli: " + message + "\n");
 }
 
-// The ports as given, checked before anything opens: no empty name, and no port twice, however spelled.
+// The ports as given, checked before anything opens: no empty name, no malformed network port, and no port
+// twice, however spelled.
 bool CheckPorts(const std::vector<std::string>& ports) {
   std::map<std::string, std::string> seen;  // identity, name as given
   for (const auto& port : ports) {
     if (port.empty()) {
       Fail("an empty port name");
+      return false;
+    }
+    if (const std::string problem = PortNameProblem(port); !problem.empty()) {
+      Fail(Printable(problem));
       return false;
     }
     const auto [where, added] = seen.emplace(PortIdentity(port), port);

@@ -100,7 +100,10 @@ void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
 }
 
 void AddPorts(CLI::App& command, std::vector<std::string>& ports) {
-  command.add_option("PORT", ports, "serial port(s): /dev/ttyUSB0, /dev/serial/by-id/..., COM3")
+  command
+      .add_option("PORT", ports,
+                  "serial port(s): /dev/ttyUSB0, /dev/serial/by-id/..., COM3;\n"
+                  "behind a device server: rfc2217://HOST:PORT, socket://HOST:PORT")
       ->required()
       ->type_name("");
 }
@@ -236,8 +239,8 @@ int Main(int argc, char** argv) {
       "station", "production station: update each controller as it is plugged into a slot, once, and record it");
   stationCommand
       ->add_option("SLOT", station.slots,
-                   "a port as update takes it (/dev/serial/by-path/..., COM7), or usb:SERIAL, the USB serial adapter "
-                   "with that serial number wherever it is plugged in")
+                   "a port as update takes it (/dev/serial/by-path/..., COM7, rfc2217://HOST:PORT), or usb:SERIAL, "
+                   "the USB serial adapter with that serial number wherever it is plugged in")
       ->required()
       ->type_name("");
   AddImageFiles(*stationCommand, station.images);

@@ -38,7 +38,7 @@ struct Box {
 struct RunVerdict {
   Outcome outcome = Outcome::Internal;
   std::string message;  // the dialog's text(s) for the failure, "Finished", or the interruption note
-  std::string reason;   // for a port that could not be opened: the system's reason, with a hint
+  std::string reason;   // for a port that could not be opened: the system's or the server's reason, with a hint
   std::optional<int> resultCode;
   std::optional<int> deviceStatus;
   std::string where;                          // where the run stopped; empty when it finished

@@ -15,17 +15,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A port's name as part of a file name: letters and digits kept, everything else '_', no leading '_'.
+// A port's name as part of a file name: letters and digits kept, everything else '_', no '_' at either end.
 std::string NamePart(std::string_view name) {
   std::string part(name);
   std::ranges::replace_if(
       part, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
   const auto first = part.find_first_not_of('_');
-  return first == std::string::npos ? part : part.substr(first);
+  return first == std::string::npos ? part : part.substr(first, part.find_last_not_of('_') + 1 - first);
 }
 
+// A device's last part ("ttyUSB0"); a network port's host and port ("10_0_0_7_2217"), since device servers on one
+// network mostly share their port numbers.
 std::string LastPart(const std::string& port) {
-  const auto cut = port.find_last_of("/\\:");
+  const auto scheme = port.find("://");
+  const auto cut = scheme != std::string::npos ? scheme + 2 : port.find_last_of("/\\:");
   return NamePart(cut == std::string::npos ? port : port.substr(cut + 1));
 }
 

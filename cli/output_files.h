@@ -8,9 +8,10 @@
 namespace fwu::cli {
 
 // The trace file of each port: the path as given for one port; with several, each port's name goes in before the
-// extension ("trace.txt" and /dev/ttyUSB0 give "trace-ttyUSB0.txt"), the whole name where two ports share their
-// last part (/dev/a/tty0 and /dev/b/tty0 give "trace-dev_a_tty0.txt" and "trace-dev_b_tty0.txt"), and a number
-// after any name still taken, so that no two ports ever write one file.
+// extension ("trace.txt" and /dev/ttyUSB0 give "trace-ttyUSB0.txt"; a network port's host and port go in, so
+// rfc2217://10.0.0.7:2217 gives "trace-10_0_0_7_2217.txt"), the whole name where two ports share their last part
+// (/dev/a/tty0 and /dev/b/tty0 give "trace-dev_a_tty0.txt" and "trace-dev_b_tty0.txt"), and a number after any
+// name still taken, so that no two ports ever write one file.
 std::vector<std::string> TracePaths(const std::vector<std::string>& ports, const std::string& path);
 
 // A file that the command line names: the option ("--json", "--trace", "--main"), the path, and whether the run

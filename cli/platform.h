@@ -9,7 +9,8 @@
 
 namespace fwu::cli {
 
-// The serial line and the clock of the platform the program runs on.
+// The serial line and the clock of the platform the program runs on (NewPort in cli/port_kind.h picks the
+// port by its name).
 std::unique_ptr<SerialPort> NewSerialPort();
 std::unique_ptr<Clock> NewClock();
 

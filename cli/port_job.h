@@ -73,7 +73,7 @@ class PortJob {
  private:
   void Run();
 
-  std::string portName_;
+  std::string portName_;  // first: the port is made by its name
   Task task_;
   const FirmwareImages& images_;
   const LineModels& models_;

@@ -11,6 +11,7 @@
 #include "cli/line_model.h"
 #include "cli/platform.h"
 #include "cli/port_job.h"
+#include "cli/port_kind.h"
 #include "cli/progress_line.h"
 #include "cli/station_screen.h"
 #include "cli/stop_signals.h"
@@ -87,7 +88,7 @@ class SharedPortList {
 // One slot of the station: its cycle, its own port and clock for the tries, and the update under way.
 struct StationSlot {
   station::Slot slot;
-  std::unique_ptr<SerialPort> probePort = NewSerialPort();
+  std::unique_ptr<SerialPort> probePort;  // a serial or a network port, as the slot names it
   std::unique_ptr<Clock> clock = NewClock();
   std::unique_ptr<station::SlotCycle> cycle;
   std::mutex mutex;
@@ -107,6 +108,7 @@ class Station {
     for (const station::Slot& slot : slots) {
       slots_.push_back(std::make_unique<StationSlot>());
       slots_.back()->slot = slot;
+      slots_.back()->probePort = NewPort(slot.text);
     }
     station::CycleLimits limits;
     limits.maxFailuresInRow = options.maxFailures;

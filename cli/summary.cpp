@@ -34,7 +34,7 @@ std::string Padded(std::string text, std::size_t width) {
 std::string OutcomeLine(const PortReport& report) {
   std::string line = Printable(report.port) + ": " + Printable(report.verdict.message);
   if (!report.verdict.reason.empty()) {
-    line += ": " + report.verdict.reason;
+    line += ": " + Printable(report.verdict.reason);
   }
   if (!report.verdict.where.empty()) {
     line += " (stopped at " + report.verdict.where + ")";

@@ -16,6 +16,8 @@ packages=(
   pkgconf libcli11-dev nlohmann-json3-dev libserialport-dev nettle-dev tmux
   # firmware files written by other tools for the firmware-file tests: srec_cat, and objcopy from binutils
   srecord binutils
+  # the serial device server the network port's tests and its benchmark row start in front of the simulator
+  ser2net
   # the Windows programs: MinGW-w64 cross compilers, and Wine with a virtual X display to run them
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps imagemagick
   # the release packages (scripts/package.sh) and their test: the man page's source format, Debian's package

@@ -64,7 +64,7 @@ std::vector<PortAlias> ReadAliases(const char* folder) {
 
 }  // namespace
 
-std::string PortIdentity(const std::string& portName) {
+std::string SerialPortIdentity(const std::string& portName) {
   std::error_code error;
   const std::filesystem::path device = std::filesystem::weakly_canonical(portName, error);
   return error ? portName : device.string();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace fwu {
 
@@ -22,6 +23,19 @@ struct WriteOutcome {
   std::uint32_t written = 0;
 };
 
+// Told what a port does on the way to the line that carries no byte of the exchange: a network port's
+// connection and its negotiation with the device server. The trace keeps these as notes.
+class PortNotes {
+ public:
+  virtual void PortNote(std::string_view text) = 0;
+
+ protected:
+  PortNotes() = default;
+  PortNotes(const PortNotes&) = default;
+  PortNotes& operator=(const PortNotes&) = default;
+  ~PortNotes() = default;
+};
+
 // The one serial line to the controller's boot loader. The protocol waits for bytes through Read, which hands over
 // everything that has arrived; the link serves them to the protocol one at a time.
 class SerialPort {
@@ -37,8 +51,9 @@ class SerialPort {
   virtual void Close() = 0;
   [[nodiscard]] virtual bool IsOpen() const = 0;
   // Why the last Open failed, as the system told it, with a hint where one helps: "no such device",
-  // "permission denied (is the user in the dialout group?)", "in use by another program". Empty when the port
-  // cannot tell or the last Open succeeded. The operator's message stays the dialog's ("Open Err1").
+  // "permission denied (is the user in the dialout group?)", "in use by another program", "connection refused by
+  // 10.0.0.7:2217". Empty when the port cannot tell or the last Open succeeded. The operator's message stays the
+  // dialog's ("Open Err1").
   [[nodiscard]] virtual std::string OpenFailureReason() const { return {}; }
 
   // Waits until at least one byte has arrived or waitMs have passed, then takes what has arrived, at most
@@ -50,6 +65,9 @@ class SerialPort {
   virtual WriteOutcome Write(std::span<const std::uint8_t> bytes) = 0;
   // Discards whatever waits in the input and the output queue.
   virtual void Purge() = 0;
+
+  // Where the port tells what it does besides carrying bytes; a serial device has nothing to tell.
+  virtual void SetNotes(PortNotes* /*notes*/) {}
 };
 
 }  // namespace fwu

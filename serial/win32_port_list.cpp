@@ -7,7 +7,7 @@
 
 namespace fwu {
 
-std::string PortIdentity(const std::string& portName) {
+std::string SerialPortIdentity(const std::string& portName) {
   constexpr std::string_view kDevicePrefix = "\\\\.\\";
   std::string name = portName;
   if (name.starts_with(kDevicePrefix)) {

@@ -6,6 +6,8 @@
 #include <map>
 #include <system_error>
 
+#include "network_port/network_url.h"
+
 namespace fwu::station {
 
 namespace {
@@ -64,10 +66,16 @@ SlotList ParseSlots(const std::vector<std::string>& texts) {
                               "shows it (usb:A50285BI)");
         continue;
       }
-    } else if (HasScheme(text)) {
+    } else if (const std::string problem = PortNameProblem(text); !problem.empty()) {
+      // The problem begins with the name itself, which the slot's message gives already.
+      std::string message = "slot '" + text + "': ";
+      message += problem.starts_with(text + ": ") ? problem.substr(text.size() + 2) : problem;
+      list.errors.push_back(std::move(message));
+      continue;
+    } else if (!net::IsNetworkPortName(text) && HasScheme(text)) {
       list.errors.push_back("slot '" + text +
-                            "': unknown form; a slot is a port (/dev/ttyUSB0, /dev/serial/by-id/..., COM7) or "
-                            "usb:SERIAL");
+                            "': unknown form; a slot is a port (/dev/ttyUSB0, /dev/serial/by-id/..., COM7, "
+                            "rfc2217://HOST:PORT, socket://HOST:PORT) or usb:SERIAL");
       continue;
     }
     const auto [where, added] = seen.emplace(PortKey(slot), text);
@@ -86,7 +94,7 @@ std::string LocateSlot(const Slot& slot, const std::vector<PortInfo>& ports) {
         std::ranges::find_if(ports, [&](const PortInfo& candidate) { return candidate.serial == slot.usbSerial; });
     return port == ports.end() ? std::string() : port->name;
   }
-  if (IsComName(slot.text)) {
+  if (IsComName(slot.text) || net::IsNetworkPortName(slot.text)) {
     return slot.text;
   }
   std::error_code error;

@@ -9,7 +9,10 @@ namespace fwu::wire {
 
 namespace {
 
-std::string OpenNote(const std::string& portName, OpenResult result) {
+std::string OpenNote(const std::string& portName, OpenResult result, const std::string& reason) {
+  if (result != OpenResult::Ok && !reason.empty()) {
+    return "open " + portName + ": " + reason;
+  }
   switch (result) {
     case OpenResult::Ok:
       return "open " + portName;
@@ -31,16 +34,18 @@ WatchedPort::WatchedPort(SerialPort& inner, TraceSink* trace)
     : inner_(inner),
       trace_(trace),
       sent_(Direction::Sent, [this](const WireEvent& event) { Sent(event); }),
-      received_(Direction::Received, [this](const WireEvent& event) { Received(event); }) {}
+      received_(Direction::Received, [this](const WireEvent& event) { Received(event); }) {
+  inner_.SetNotes(this);
+}
 
 WatchedPort::~WatchedPort() {
+  inner_.SetNotes(nullptr);
   FlushDecoders();
 }
 
 OpenResult WatchedPort::Open(const std::string& portName) {
   const OpenResult result = inner_.Open(portName);
-  const std::string reason = result == OpenResult::Ok ? std::string() : inner_.OpenFailureReason();
-  Note(OpenNote(portName, result) + (reason.empty() ? "" : " (" + reason + ")"));
+  Note(OpenNote(portName, result, result == OpenResult::Ok ? std::string() : inner_.OpenFailureReason()));
   return result;
 }
 

@@ -24,8 +24,9 @@ struct LastCommand {
 
 // A serial port that passes every call on to the real one and watches the bytes on their way: it remembers the
 // last command the updater sent, so that a failed run can say where it stopped, and feeds the trace when there
-// is one. Watching costs a few instructions per byte; the trace file is written in large blocks.
-class WatchedPort : public SerialPort {
+// is one. Watching costs a few instructions per byte; the trace file is written in large blocks. What the port
+// tells besides its bytes (a network port's negotiation) goes into the trace as notes.
+class WatchedPort : public SerialPort, private PortNotes {
  public:
   WatchedPort(SerialPort& inner, TraceSink* trace);
   ~WatchedPort() override;
@@ -50,6 +51,7 @@ class WatchedPort : public SerialPort {
   void Sent(const WireEvent& event);
   void Received(const WireEvent& event);
   void Note(std::string_view text);
+  void PortNote(std::string_view text) override { Note(text); }
   void FlushDecoders();
   [[nodiscard]] std::uint64_t NowUs() const;
 

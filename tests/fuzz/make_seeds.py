@@ -231,6 +231,31 @@ TRACE_DECODER = {
 }
 
 
+def telnet(verb, option):
+    return bytes([0xFF, verb, option])
+
+
+def com_port(command, *value):
+    """IAC SB COM-PORT-OPTION <command> <value, IAC doubled> IAC SE."""
+    escaped = b"".join(bytes([v, v]) if v == 0xFF else bytes([v]) for v in value)
+    return bytes([0xFF, 0xFA, 44, command]) + escaped + bytes([0xFF, 0xF0])
+
+
+# A server that agrees to everything and acknowledges the line's settings as asked.
+AGREEING = (telnet(0xFD, 44) + telnet(0xFD, 0) + telnet(0xFB, 0) + com_port(101, 0, 0, 0x96, 0) + com_port(102, 8)
+            + com_port(103, 1) + com_port(104, 1) + com_port(105, 1))
+
+# rfc2217_session: how many cut sizes follow (first byte, modulo 8), the cut sizes, then the server's bytes.
+RFC2217 = {
+    "agreeing_server": b"\x00" + AGREEING + bytes([0x10, 0x02, 0xFF, 0xFF, 0x06]),
+    "notification_inside_a_frame": b"\x02\x00\x02" + AGREEING + ACK[:3] + com_port(107, 0xFF) + ACK[3:],
+    "refused_baud_rate": b"\x00" + telnet(0xFD, 44) + com_port(101, 0, 0, 0x25, 0x80),
+    "unknown_options": b"\x01\x00" + telnet(0xFB, 1) + telnet(0xFD, 24) + telnet(0xFD, 24) + AGREEING,
+    # one-byte pieces read with 3 ms waits: a read must wait through the notification for the byte behind it
+    "wait_through_a_notification": b"\x01\x35" + AGREEING + com_port(107, 0x30) + b"\x42",
+}
+
+
 def write(name, seeds):
     folder = HERE / "corpus" / name
     folder.mkdir(parents=True, exist_ok=True)
@@ -244,3 +269,4 @@ write("transact_command", TRANSACT)
 write("run_update", RUN_UPDATE)
 write("firmware_file", FIRMWARE_FILE)
 write("trace_decoder", TRACE_DECODER)
+write("rfc2217_session", RFC2217)

@@ -29,6 +29,9 @@ TEST(OutputFilesTest, NoTwoPortsShareATraceFile) {
        "out.d/t",
        {"out.d/t-dev_a_tty0", "out.d/t-dev_b_tty0", "out.d/t-ttyS1"}},
       {{"p:1", "p/1"}, "t.txt", {"t-p_1.txt", "t-p_1-2.txt"}},
+      {{"rfc2217://10.0.0.7:2217", "socket://[fd00::8]:2217/", "/dev/ttyUSB0"},
+       "t.txt",
+       {"t-10_0_0_7_2217.txt", "t-fd00__8__2217.txt", "t-ttyUSB0.txt"}},
       {{"a", "b"}, "", {"", ""}},
   };
   for (const Case& c : cases) {

@@ -33,13 +33,16 @@ TEST(SlotTest, BadSlotsAreRefusedByName) {
        {"usb:X1"},
        {"slot 'usb:X1': the same port as slot 'usb:X1'",
         "slot 'usb:': usb: needs the adapter's serial number, as 'fwupdate-cli ports' shows it (usb:A50285BI)"}},
-      {{"serial:COM7", "rfc9999://host:4000", ""},
+      {{"serial:COM7", "rfc9999://host:4000", "rfc2217://gw:0", ""},
        {},
-       {"slot 'serial:COM7': unknown form; a slot is a port (/dev/ttyUSB0, /dev/serial/by-id/..., COM7) or "
-        "usb:SERIAL",
-        "slot 'rfc9999://host:4000': unknown form; a slot is a port (/dev/ttyUSB0, /dev/serial/by-id/..., COM7) or "
-        "usb:SERIAL",
-        "slot '': a slot needs a port name"}},
+       {"slot 'serial:COM7': unknown form; a slot is a port (/dev/ttyUSB0, /dev/serial/by-id/..., COM7, "
+        "rfc2217://HOST:PORT, socket://HOST:PORT) or usb:SERIAL",
+        "slot 'rfc9999://host:4000': unknown scheme 'rfc9999' (rfc2217:// or socket://)",
+        "slot 'rfc2217://gw:0': the port '0' is not a number in 1-65535", "slot '': a slot needs a port name"}},
+      // One server's port, whatever the scheme, the case or a trailing slash; another port is another line.
+      {{"rfc2217://GW.example:2217", "socket://gw.EXAMPLE:2217/", "rfc2217://gw.example:2218"},
+       {"rfc2217://GW.example:2217", "rfc2217://gw.example:2218"},
+       {"slot 'socket://gw.EXAMPLE:2217/': the same port as slot 'rfc2217://GW.example:2217'"}},
   };
   for (const Row& row : rows) {
     const SlotList list = ParseSlots(row.slots);
@@ -56,6 +59,7 @@ TEST(SlotTest, BadSlotsAreRefusedByName) {
   EXPECT_EQ(LocateSlot({link, ""}, ports), std::filesystem::canonical(tty).string());
   EXPECT_EQ(LocateSlot({"usb:A50285BI", "A50285BI"}, ports), "/dev/ttyUSB3");
   EXPECT_EQ(LocateSlot({"usb:B0", "B0"}, ports), "");
+  EXPECT_EQ(LocateSlot({"rfc2217://gw:2217", ""}, ports), "rfc2217://gw:2217");
   std::filesystem::remove(dir / "tty0");
   EXPECT_EQ(LocateSlot({link, ""}, ports), "");
   std::filesystem::remove_all(dir);
