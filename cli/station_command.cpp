@@ -335,7 +335,7 @@ int RunRecordsCommand(const RecordsOptions& options) {
   std::ranges::copy_if(read.records, std::back_inserter(chosen),
                        [&](const nlohmann::ordered_json& record) { return station::Matches(record, filter); });
   std::ranges::stable_sort(chosen, [](const nlohmann::ordered_json& a, const nlohmann::ordered_json& b) {
-    return a.value("started_at", std::string()) < b.value("started_at", std::string());
+    return a.value("started", std::string()) < b.value("started", std::string());
   });
   const std::string summary = station::RecordsSummary(chosen);
   if (options.format == "csv") {

@@ -16,9 +16,9 @@ struct Column {
 };
 
 // Every field of a record, in its order, for the CSV; the images as the station writes them, main then second.
-constexpr std::array<Column, 30> kCsvColumns{{
-    {"started_at", "/started_at"},
-    {"ended_at", "/ended_at"},
+constexpr std::array<Column, 31> kCsvColumns{{
+    {"started", "/started"},
+    {"ended", "/ended"},
     {"seconds", "/seconds"},
     {"station", "/station"},
     {"operator", "/operator"},
@@ -42,6 +42,7 @@ constexpr std::array<Column, 30> kCsvColumns{{
     {"controller_version", "/controller_version"},
     {"carried_version", "/carried_version"},
     {"program_version", "/program_version"},
+    {"program_commit", "/program_commit"},
     {"main_source", "/images/0/source"},
     {"main_sha256", "/images/0/sha256"},
     {"second_source", "/images/1/source"},
@@ -51,7 +52,7 @@ constexpr std::array<Column, 30> kCsvColumns{{
 
 // The few a person reads first, for the table.
 constexpr std::array<Column, 7> kTableColumns{{
-    {"started", "/started_at"},
+    {"started", "/started"},
     {"slot", "/slot"},
     {"outcome", "/outcome"},
     {"seconds", "/seconds"},
@@ -107,7 +108,7 @@ std::string CsvField(const std::string& text) {
 
 // The first length characters of the record's start, without its "Z", to set against a filter's time.
 std::string StartedAsLong(const nlohmann::ordered_json& record, std::size_t length) {
-  std::string started = Field(record, "/started_at");
+  std::string started = Field(record, "/started");
   if (started.ends_with('Z')) {
     started.pop_back();
   }
@@ -217,8 +218,8 @@ std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records) {
     } else {
       ++failures[ForTable(Field(record, "/message"))];
     }
-    const std::string started = Field(record, "/started_at");
-    const std::string ended = Field(record, "/ended_at");
+    const std::string started = Field(record, "/started");
+    const std::string ended = Field(record, "/ended");
     first = first.empty() || (!started.empty() && started < first) ? started : first;
     last = std::max(last, ended.empty() ? started : ended);
   }

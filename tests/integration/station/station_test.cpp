@@ -177,16 +177,17 @@ TEST(StationTest, FiveUnitsInTwoSlots) {
     EXPECT_EQ(record["operator"], "Ann") << name;
     EXPECT_EQ(record["lot"], "L42") << name;
     EXPECT_EQ(record["usb_id"], nullptr) << name;  // a pseudo-terminal has no adapter
-    for (const char* time : {"started_at", "ended_at"}) {
+    for (const char* time : {"started", "ended"}) {
       const std::string text = record[time];
       EXPECT_EQ(text.size(), 20U) << name << " " << text;  // 2025-03-04T13:05:09Z
       EXPECT_TRUE(text.ends_with("Z")) << name << " " << text;
     }
-    EXPECT_LE(record["started_at"], record["ended_at"]) << name;
+    EXPECT_LE(record["started"], record["ended"]) << name;
     EXPECT_GT(record["seconds"], 0.0) << name;
     EXPECT_EQ(record["images"][0]["source"], images.main) << name;
     EXPECT_EQ(record["images"][1]["sha256"].get<std::string>().size(), 64U) << name;
     EXPECT_FALSE(record["program_version"].get<std::string>().empty()) << name;
+    EXPECT_FALSE(record["program_commit"].get<std::string>().empty()) << name;
     EXPECT_TRUE(std::filesystem::exists(record["trace"].get<std::string>())) << name;
   }
   EXPECT_EQ(written[2]["message"], "0012 : Errors");

@@ -33,10 +33,10 @@ TEST(RecordsTest, ATornLineIsLeftOutAndTheNextRecordIsWhole) {
 
 std::vector<nlohmann::ordered_json> SmallShift() {
   const char* lines =
-      R"({"started_at":"2025-03-04T08:00:01.000Z","ended_at":"2025-03-04T08:01:30.000Z","slot":"s1","lot":"L1","outcome":"finished","message":"Finished","seconds":89.1}
-{"started_at":"2025-03-04T08:02:00.000Z","ended_at":"2025-03-04T08:02:03.000Z","slot":"s2","lot":"L1","outcome":"device_error","message":"0012 : Errors","device_status":18}
-{"started_at":"2025-03-04T09:10:00.000Z","ended_at":"2025-03-04T09:10:40.000Z","slot":"s1","lot":"L2","outcome":"link_failure","message":"     -11 : When sending the command, ACK reception timeout"}
-{"started_at":"2025-03-05T07:00:00.000Z","ended_at":"2025-03-05T07:00:02.000Z","slot":"s2","lot":"L2","outcome":"device_error","message":"0012 : Errors","operator":"Ann \"Q\", B"}
+      R"({"started":"2025-03-04T08:00:01.000Z","ended":"2025-03-04T08:01:30.000Z","slot":"s1","lot":"L1","outcome":"finished","message":"Finished","seconds":89.1}
+{"started":"2025-03-04T08:02:00.000Z","ended":"2025-03-04T08:02:03.000Z","slot":"s2","lot":"L1","outcome":"device_error","message":"0012 : Errors","device_status":18}
+{"started":"2025-03-04T09:10:00.000Z","ended":"2025-03-04T09:10:40.000Z","slot":"s1","lot":"L2","outcome":"link_failure","message":"     -11 : When sending the command, ACK reception timeout"}
+{"started":"2025-03-05T07:00:00.000Z","ended":"2025-03-05T07:00:02.000Z","slot":"s2","lot":"L2","outcome":"device_error","message":"0012 : Errors","operator":"Ann \"Q\", B"}
 )";
   RecordsRead read;
   ParseRecords(lines, "shift", read);
@@ -65,7 +65,7 @@ TEST(RecordsTest, FiltersChooseTheRecords) {
     std::vector<std::string> started;
     for (const auto& record : records) {
       if (Matches(record, row.filter)) {
-        started.push_back(record["started_at"]);
+        started.push_back(record["started"]);
       }
     }
     EXPECT_EQ(started, row.started) << row.filter.since << " " << row.filter.until << " " << row.filter.outcome;
@@ -80,7 +80,7 @@ TEST(RecordsTest, CsvAndSummary) {
   const auto records = SmallShift();
   const std::string csv = RecordsCsv(records);
   const std::string header = csv.substr(0, csv.find("\r\n"));
-  EXPECT_TRUE(header.starts_with("started_at,ended_at,seconds,station,operator,lot,slot,port,")) << header;
+  EXPECT_TRUE(header.starts_with("started,ended,seconds,station,operator,lot,slot,port,")) << header;
   EXPECT_NE(csv.find("\r\n2025-03-04T08:02:00.000Z,2025-03-04T08:02:03.000Z,,,,L1,s2,,,,,device_error,0012 : Errors,,,"
                      "18,"),
             std::string::npos)
