@@ -14,6 +14,7 @@
 
 #include "fwsim_process.h"
 #include "image_files.h"
+#include "ser2net_server.h"
 #include "station/records_file.h"
 
 namespace fwu::test {
@@ -142,9 +143,9 @@ TEST(StationTest, FiveUnitsInTwoSlots) {
   struct Row {
     std::string slot;
     const char* outcome;
-    nlohmann::json resultCode;
-    nlohmann::json deviceStatus;
-    nlohmann::json phase;
+    nlohmann::ordered_json resultCode;
+    nlohmann::ordered_json deviceStatus;
+    nlohmann::ordered_json phase;
     int blocksWritten;
   };
   const std::vector<Row> rows = {
@@ -191,6 +192,46 @@ TEST(StationTest, FiveUnitsInTwoSlots) {
     EXPECT_TRUE(std::filesystem::exists(record["trace"].get<std::string>())) << name;
   }
   EXPECT_EQ(written[2]["message"], "0012 : Errors");
+}
+
+// A slot behind a serial device server: ser2net on 127.0.0.1 in front of the link each unit makes when it is
+// plugged in, the slot named by its rfc2217:// URL. A unit is updated through the server and recorded under the
+// URL, tried but not updated again while it stays, seen gone once it is taken out, and the next unit behind the
+// same server is updated too.
+TEST(StationTest, ASlotBehindADeviceServer) {
+  TempDir dir;
+  const ImageFiles images(dir, 20, 10);
+  const std::string link = dir.Path("controller");
+  const Ser2net server(dir, link, true);
+  ASSERT_TRUE(server.Ready()) << server.Output();
+  const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server.Port());
+  const std::string records = dir.Path("line.jsonl");
+  FwsimProcess station({"station", "--main", images.main, "--second", images.second, "--records", records, url},
+                       CLI_PATH);
+  ASSERT_FALSE(station.ReadLine().empty());
+  StationOutput output(station);
+
+  auto first = Plug(link, dir.Path("first.log"), {"--expect-main", images.main, "--expect-second", images.second});
+  ASSERT_TRUE(output.WaitFor(url, "finished: remove the unit")) << output.Seen() << station.ErrorOutput();
+  ASSERT_TRUE(WaitUntil([&] { return CountLinesWith(dir.Path("first.log"), " in id ") >= 3; }));
+  EXPECT_EQ(CountLinesWith(dir.Path("first.log"), "cmd=0A:00"), 1);
+  EXPECT_NE(Unplug(first).find("memory: main equal, second equal"), std::string::npos);
+  ASSERT_TRUE(output.WaitFor(url, "waiting for a unit")) << output.Seen();
+  auto second = Plug(link, dir.Path("second.log"), {"--status", "03:20=0012"});
+  ASSERT_TRUE(output.WaitFor(url, "failed: 0012 : Errors: remove the unit")) << output.Seen();
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(), 130);
+  Unplug(second);
+
+  const std::vector<nlohmann::ordered_json> written = ReadRecords(records);
+  ASSERT_EQ(written.size(), 2U);
+  for (const auto& record : written) {
+    EXPECT_EQ(record["slot"], url);
+    EXPECT_EQ(record["port"], url);
+    EXPECT_EQ(record["usb_id"], nullptr);
+  }
+  EXPECT_EQ(written[0]["outcome"], "finished");
+  EXPECT_EQ(written[1]["outcome"], "device_error");
 }
 
 // Stopped in the middle of an update: by kill -9, the file holds whole records only, one per line; by Ctrl-C,
