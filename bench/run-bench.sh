@@ -12,7 +12,7 @@
 #   - the core's instruction count for a whole update in memory (callgrind), which does not depend on the
 #     machine's load.
 # A second table, when fwupdate-cli is built, has the command line updating one controller and then sixteen at
-# once, each behind its own line (bench/cli-table.sh).
+# once, each behind its own line (bench/cli-table.sh); a third the production station (bench/station-table.sh).
 # Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port) on the plain line; the same behind a
 # USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; fwupdate.exe under Wine
 # when the Windows program and the end-to-end driver are there; and fwupdate-cli through ser2net over RFC 2217
@@ -30,6 +30,7 @@
 #   bench/run-bench.sh --no-adapters    leave out the two adapter rows
 #   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then sixteen at once)
+#   bench/run-bench.sh --station-only   only the production station's table (bench/station-table.sh)
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -52,15 +53,17 @@ want_adapters=1
 want_wine=1
 want_network=1
 want_cli=1
+want_station=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' ;;
+  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' ;;
   --no-adapters) want_adapters= ;;
   --no-network) want_network= ;;
-  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' ;;
-  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' ;;
+  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' ;;
+  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' ;;
+  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -111,6 +114,7 @@ if [ ! -x "$BUILD/cli/fwupdate-cli" ]; then
   [ -n "$want_core$want_native$want_adapters$want_wine" ] || die "no $BUILD/cli/fwupdate-cli (build the release preset)"
   want_cli=
   want_network=
+  want_station=
 fi
 
 rm -rf "$OUT"
@@ -203,6 +207,8 @@ native_row() {
 . "$REPO/bench/cli-table.sh"
 # shellcheck source=bench/network-row.sh
 . "$REPO/bench/network-row.sh"
+# shellcheck source=bench/station-table.sh
+. "$REPO/bench/station-table.sh"
 
 rows=()
 if [ -n "$want_core" ]; then
@@ -234,7 +240,7 @@ cat /proc/loadavg >"$OUT/load-rows"
 [ -z "$want_cli" ] || cli_table
 cat /proc/loadavg >"$OUT/load-after"
 
-# Exit status: the worse of the two tables' (2 before 1 before 0).
+# Exit status: the worst of the tables' (2 before 1 before 0).
 status=0
 worst() {
   if [ "$1" -ne 0 ] && [ "$status" -ne 2 ]; then
@@ -253,6 +259,12 @@ if [ -n "$want_cli" ]; then
   table=0
   python3 "$REPO/bench/analyze.py" --cli "$OUT/cli" --load "$OUT/load-rows" "$OUT/load-after" |
     tee "$OUT/cli-table.txt" || table=${PIPESTATUS[0]}
+  worst "$table"
+fi
+if [ -n "$want_station" ]; then
+  echo
+  table=0
+  station_table || table=$?
   worst "$table"
 fi
 exit "$status"

@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/outcome.h"
+#include "cli/station_command.h"
 #include "cli/stop_signals.h"
 #include "cli/suggest.h"
 
@@ -72,6 +73,16 @@ class HelpFormatter : public CLI::Formatter {
     return text;
   }
 };
+
+constexpr char kStationStatuses[] = R"(
+Exit status:
+  1    the records file could not be written
+  2    bad command line, slot or image file (nothing was started)
+  3-7  every slot stopped after failures in a row: the last failure's status, as update gives it
+  130  stopped by Ctrl-C (a second one ends the program at once)
+  143  stopped by SIGTERM
+  129  stopped by SIGHUP (the terminal or SSH session gone)
+A stop comes at each update's next block boundary; the interrupted updates are recorded as such.)";
 
 void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
   auto* main = command
@@ -223,6 +234,52 @@ int Main(int argc, char** argv) {
       ->type_name("FILE");
   updateCommand->footer(kPortStatuses);
 
+  fwu::cli::StationOptions station;
+  auto* stationCommand = app.add_subcommand(
+      "station", "production station: update each controller as it is plugged into a slot, once, and record it");
+  stationCommand
+      ->add_option("SLOT", station.slots,
+                   "a port as update takes it (/dev/serial/by-path/..., COM7, rfc2217://HOST:PORT), or usb:SERIAL, "
+                   "the USB serial adapter with that serial number wherever it is plugged in")
+      ->required()
+      ->type_name("");
+  AddImageFiles(*stationCommand, station.images);
+  stationCommand
+      ->add_option("--records", station.records,
+                   "append one JSON record per unit to FILE (default: STATION-records.jsonl in this folder)")
+      ->type_name("FILE");
+  stationCommand->add_option("--station", station.station, "the station's name (default: the machine's name)")
+      ->type_name("NAME");
+  stationCommand->add_option("--operator", station.operatorName, "the operator's name, in every record")
+      ->type_name("NAME");
+  stationCommand->add_option("--lot", station.lot, "the production lot, in every record")->type_name("TEXT");
+  stationCommand->add_option("--trace-dir", station.traceDir, "record every unit's bytes on the line, one file each")
+      ->type_name("DIR");
+  stationCommand
+      ->add_option("--max-failures", station.maxFailures,
+                   "a slot that fails N units in a row stops and asks to check the fixture")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  stationCommand->footer(kStationStatuses);
+
+  fwu::cli::RecordsOptions records;
+  auto* recordsCommand =
+      app.add_subcommand("records", "the records of a station: filtered, as a table, CSV or JSON, with a summary");
+  recordsCommand->add_option("FILE", records.files, "records file(s) written by station")->required();
+  recordsCommand->add_option("--since", records.since, "units started at or after TIME (UTC: 2025-03-04T13:05)")
+      ->type_name("TIME");
+  recordsCommand
+      ->add_option("--until", records.until, "units started at or before TIME (UTC; a date takes in the whole day)")
+      ->type_name("TIME");
+  recordsCommand->add_option("--outcome", records.outcome, "only this outcome: finished, device_error, ...")
+      ->type_name("WORD");
+  recordsCommand->add_option("--slot", records.slot, "only this slot, as given to station")->type_name("S");
+  recordsCommand->add_option("--lot", records.lot, "only this lot")->type_name("L");
+  recordsCommand
+      ->add_option("--format", records.format,
+                   "table (default), csv or json; with csv and json the summary goes to standard error")
+      ->check(CLI::IsMember({"table", "csv", "json"}));
+
   fwu::cli::ImageFiles infoImages;
   auto* info = app.add_subcommand("info", "what an update would write: texts, blocks, line time, SHA-256");
   AddImageFiles(*info, infoImages);
@@ -272,6 +329,12 @@ int Main(int argc, char** argv) {
   }
   if (*updateCommand) {
     return fwu::cli::RunUpdateCommand(update);
+  }
+  if (*stationCommand) {
+    return fwu::cli::RunStationCommand(station);
+  }
+  if (*recordsCommand) {
+    return fwu::cli::RunRecordsCommand(records);
   }
   if (*convert) {
     const bool toMain = !convertMain.empty();

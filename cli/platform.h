@@ -18,9 +18,8 @@ std::unique_ptr<Clock> NewClock();
 // time-outs rely on and a console that understands the cursor sequences of the progress lines.
 void PrepareProcess();
 
-// What a serial port's name stands for, so that one port given twice is seen however it is spelled: on POSIX the
-// device with links and "./" resolved, on Windows the COM name without its "\\.\" prefix, in capitals.
-std::string SerialPortIdentity(const std::string& portName);
+// The machine's name, for a station that is given none; empty when the system does not say.
+std::string HostName();
 
 // Whether the stream is a terminal that takes cursor movement, and how many columns it has.
 bool IsTerminal(std::FILE* stream);

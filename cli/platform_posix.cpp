@@ -1,7 +1,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <filesystem>
+#include <array>
 
 #include "cli/platform.h"
 #include "serial/posix_clock.h"
@@ -25,10 +25,12 @@ std::unique_ptr<Clock> NewClock() {
 
 void PrepareProcess() {}
 
-std::string SerialPortIdentity(const std::string& portName) {
-  std::error_code error;
-  const std::filesystem::path device = std::filesystem::weakly_canonical(portName, error);
-  return error ? portName : device.string();
+std::string HostName() {
+  std::array<char, 256> name{};
+  if (gethostname(name.data(), name.size() - 1) != 0) {
+    return {};
+  }
+  return name.data();
 }
 
 bool IsTerminal(std::FILE* stream) {

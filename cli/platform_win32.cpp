@@ -1,9 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include <algorithm>
-#include <cctype>
-#include <string_view>
+#include <array>
 
 #include "cli/platform.h"
 #include "serial/win32_clock.h"
@@ -43,15 +41,13 @@ void PrepareProcess() {
   }
 }
 
-std::string SerialPortIdentity(const std::string& portName) {
-  constexpr std::string_view kDevicePrefix = "\\\\.\\";
-  std::string name = portName;
-  if (name.starts_with(kDevicePrefix)) {
-    name.erase(0, kDevicePrefix.size());
+std::string HostName() {
+  std::array<char, MAX_COMPUTERNAME_LENGTH + 1> name{};
+  DWORD size = static_cast<DWORD>(name.size());
+  if (GetComputerNameA(name.data(), &size) == 0) {
+    return {};
   }
-  std::ranges::transform(name, name.begin(),
-                         [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-  return name;
+  return std::string(name.data(), size);
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -7,13 +7,6 @@
 
 namespace fwu::cli {
 
-namespace {
-
-// Ten redraws a second: smooth enough for a bar, and nothing the processor notices.
-constexpr std::chrono::milliseconds kRedrawPeriod{100};
-
-}  // namespace
-
 Screen::Screen(std::FILE* out, bool live, const std::vector<PortJob*>& jobs, const LineModels& models)
     : out_(out), live_(live), jobs_(jobs), models_(models) {}
 
@@ -22,27 +15,11 @@ Screen::~Screen() {
 }
 
 void Screen::Start() {
-  thread_ = std::thread([this] { Loop(); });
+  redraw_.Start();
 }
 
 void Screen::Stop() {
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (thread_.joinable()) {
-    thread_.join();
-  }
-}
-
-void Screen::Loop() {
-  std::unique_lock lock(mutex_);
-  while (!stopping_) {
-    Draw();
-    wake_.wait_for(lock, kRedrawPeriod, [this] { return stopping_; });
-  }
-  Draw();
+  redraw_.Stop();
 }
 
 LineState Screen::StateOf(const PortJob& job) const {

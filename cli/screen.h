@@ -1,15 +1,12 @@
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "cli/line_model.h"
 #include "cli/port_job.h"
 #include "cli/progress_line.h"
+#include "cli/redraw_thread.h"
 
 namespace fwu::cli {
 
@@ -27,7 +24,6 @@ class Screen {
   void Stop();
 
  private:
-  void Loop();
   void Draw();
   [[nodiscard]] LineState StateOf(const PortJob& job) const;
 
@@ -36,10 +32,7 @@ class Screen {
   std::vector<PortJob*> jobs_;
   const LineModels& models_;
   bool drawnOnce_ = false;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
-  std::thread thread_;
+  RedrawThread redraw_{[this] { Draw(); }};
 };
 
 }  // namespace fwu::cli

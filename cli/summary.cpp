@@ -122,10 +122,11 @@ nlohmann::ordered_json PortRecord(const PortReport& report) {
       {"blocks_skipped", report.blocksSkipped},
       {"controller_version", OrNull(report.controllerVersion)},
       {"carried_version", report.carriedVersion},
-      {"started_at", IsoTime(report.startedAt)},
-      {"ended_at", IsoTime(report.endedAt)},
+      {"started", IsoTime(report.startedAt)},
+      {"ended", IsoTime(report.endedAt)},
       {"seconds", std::round(report.seconds * kHundredths) / kHundredths},
       {"program_version", ProgramVersion()},
+      {"program_commit", ProgramCommit()},
       {"images", images},
   };
 }

@@ -126,7 +126,7 @@ std::optional<std::uint16_t> ParsePort(std::string_view text) {
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
-  std::ranges::transform(lower, lower.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+  std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return lower;
 }
 
@@ -142,6 +142,10 @@ std::optional<NetworkUrl> Refuse(std::string_view text, const std::string& what,
 std::string NetworkUrl::HostPort() const {
   const bool ipv6 = host.find(':') != std::string::npos;
   return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+std::string NetworkUrl::Identity() const {
+  return "//" + Lower(HostPort());
 }
 
 bool IsNetworkPortName(std::string_view name) {

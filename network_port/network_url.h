@@ -20,6 +20,9 @@ struct NetworkUrl {
 
   // "10.0.0.7:2217", "[fd00::7]:4001": how the operator's messages name the server.
   [[nodiscard]] std::string HostPort() const;
+  // "//10.0.0.7:2217", "//plc-gw.example:2217": the server's port, the host in small letters, whatever the
+  // scheme, so that two names of one server's port are seen as one line.
+  [[nodiscard]] std::string Identity() const;
 };
 
 // True for a name written as a URL ("scheme://..."). No serial device is named so, so such a name is always

@@ -11,8 +11,10 @@ namespace fwu {
 
 namespace {
 
-// udev's stable names: one link per adapter, named after its maker, model and serial number.
+// udev's stable names: one link per adapter, named after its maker, model and serial number; and one per socket
+// it is plugged into, named after the bus path.
 constexpr const char* kByIdFolder = "/dev/serial/by-id";
+constexpr const char* kByPathFolder = "/dev/serial/by-path";
 
 struct PortListDeleter {
   void operator()(sp_port** list) const { sp_free_port_list(list); }
@@ -45,13 +47,12 @@ PortInfo Describe(const sp_port* port) {
   return info;
 }
 
-// Every link under the by-id folder with the device it resolves to; none when the folder is missing (no USB
-// serial adapter plugged in, or no udev).
-std::vector<PortAlias> ReadByIdAliases() {
+// Every link under a folder of stable names with the device it resolves to; none when the folder is missing (no
+// USB serial adapter plugged in, or no udev).
+std::vector<PortAlias> ReadAliases(const char* folder) {
   std::vector<PortAlias> aliases;
   std::error_code error;
-  for (std::filesystem::directory_iterator entry(kByIdFolder, error), end; !error && entry != end;
-       entry.increment(error)) {
+  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
     std::error_code resolveError;
     const std::filesystem::path target = std::filesystem::canonical(entry->path(), resolveError);
     if (!resolveError) {
@@ -63,6 +64,12 @@ std::vector<PortAlias> ReadByIdAliases() {
 
 }  // namespace
 
+std::string SerialPortIdentity(const std::string& portName) {
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::weakly_canonical(portName, error);
+  return error ? portName : device.string();
+}
+
 std::vector<PortInfo> ListPorts() {
   sp_port** found = nullptr;
   if (sp_list_ports(&found) != SP_OK || found == nullptr) {
@@ -73,7 +80,17 @@ std::vector<PortInfo> ListPorts() {
   for (sp_port** port = list.get(); *port != nullptr; ++port) {
     ports.push_back(Describe(*port));
   }
-  AttachAliases(ports, ReadByIdAliases());
+  const std::vector<PortAlias> sockets = ReadAliases(kByPathFolder);
+  std::vector<PortAlias> aliases = ReadAliases(kByIdFolder);
+  aliases.insert(aliases.end(), sockets.begin(), sockets.end());
+  AttachAliases(ports, aliases);
+  for (const PortAlias& socket : sockets) {
+    for (PortInfo& port : ports) {
+      if (port.location.empty() && socket.target == port.name) {
+        port.location = std::filesystem::path(socket.link).filename().string();
+      }
+    }
+  }
   return ports;
 }
 

@@ -2,9 +2,11 @@
 # fwupdate-cli.exe under Wine, as a script on a production line would run it: `ports` lists without failing,
 # `update COM7` against the simulated controller on a pseudo-terminal ends "Finished" with exit status 0, a JSON
 # record saying so (replacing an earlier summary), and the controller's memory equal to the carried images; an
-# absent port is named with the system's reason, and a port given twice is refused; and
+# absent port is named with the system's reason, and a port given twice is refused;
 # `update rfc2217://127.0.0.1:PORT` through ser2net (Winsock reaching the Linux host's loopback) in front of another
-# simulated controller ends the same way for a pair of small image files.
+# simulated controller ends the same way for a pair of small image files. Then the production station on COM7: a
+# unit plugged in (COM7's link made) is updated once and recorded while it stays, and after it is taken out (the
+# link removed) the next unit is updated and recorded too.
 #
 #   tests/e2e/run-cli-wine.sh [BUILD_DIR]
 #
@@ -31,9 +33,11 @@ ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
 work=$(mktemp -d /tmp/fwu-cli-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 sim_pid=
+station_pid=
 ser2net_pid=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$station_pid" ] && kill -KILL "$station_pid" 2>/dev/null
   [ -n "$ser2net_pid" ] && kill "$ser2net_pid" 2>/dev/null
   wineserver -k >/dev/null 2>&1 || true
   wine_stop_xvfb
@@ -54,6 +58,30 @@ wineserver -k >>"$work/prefix.log" 2>&1 || true
 # would otherwise land in the output of whichever program started it.
 wineserver -p >/dev/null 2>&1
 
+# wait_until SECONDS COMMAND...: true once the command succeeds, polling; false after SECONDS.
+wait_until() {
+  local seconds=$1 tries=0
+  shift
+  until "$@"; do
+    ((tries++ < seconds * 10)) || return 1
+    sleep 0.1
+  done
+}
+lines_in() { [ -f "$1" ] && [ "$(grep -c "$2" "$1")" -ge "$3" ]; }
+gone() { ! kill -0 "$1" 2>/dev/null; }
+# end_sim SECONDS: gives the simulated controller SECONDS to end by itself, then ends it, and puts its exit status
+# in sim_status. With --exit-after-update it ends once an update has finished; after a failed update it would
+# wait for another for ever, so no wait for it here is without a limit.
+end_sim() {
+  if ! wait_until "$1" gone "$sim_pid"; then
+    kill -TERM "$sim_pid" 2>/dev/null
+    wait_until 10 gone "$sim_pid" || kill -KILL "$sim_pid" 2>/dev/null
+  fi
+  wait "$sim_pid"
+  sim_status=$?
+  sim_pid=
+}
+
 # Wine's output goes to files: its background processes would hold a pipe open.
 "$loader" "$exe" ports >"$work/ports.out" 2>&1
 check "ports exits 0" test $? -eq 0
@@ -61,10 +89,7 @@ check "ports exits 0" test $? -eq 0
 "$sim" --link "$work/com7" --expect-main "$root/update/images/main.bin" \
   --expect-second "$root/update/images/second.bin" --exit-after-update >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-for _ in $(seq 100); do
-  [ -L "$work/com7" ] && break
-  sleep 0.1
-done
+wait_until 10 test -L "$work/com7"
 # A summary from an earlier run, which the new one replaces whole.
 echo '{"previous": true}' >"$work/summary.json"
 "$loader" "$exe" update COM7 --json "Z:$work/summary.json" >"$work/update.out" 2>&1
@@ -75,9 +100,7 @@ check "the outcome line reads \"COM7: Finished\"" grep -qx 'COM7: Finished' <(tr
 check "the JSON record says finished, 486 blocks" \
   python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["ports"][0]; sys.exit(not (r["outcome"]=="finished" and r["blocks_written"]==486))' \
   "$work/summary.json"
-wait "$sim_pid"
-sim_status=$?
-sim_pid=
+end_sim $((status == 0 ? 30 : 0))
 check "the controller's memory equals the images" grep -q 'memory: main equal, second equal' "$work/sim.out"
 check "the simulated controller exits 0" test "$sim_status" -eq 0
 "$loader" "$exe" update COM9 >"$work/absent.out" 2>&1
@@ -104,35 +127,67 @@ PY
 "$sim" --expect-main "$work/main.bin" --expect-second "$work/second.bin" --exit-after-update \
   >"$work/net-sim.out" 2>"$work/net-sim.err" &
 sim_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/net-sim.out" ] && break
-  sleep 0.1
-done
+wait_until 10 test -s "$work/net-sim.out"
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 printf 'connection: &controller\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,38400n81,local\n' \
   "$port" "$(head -n 1 "$work/net-sim.out")" >"$work/ser2net.yaml"
 "$ser2net" -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.out" 2>&1 &
 ser2net_pid=$!
 # Listening on 127.0.0.1:PORT, as the kernel's table of TCP sockets says (state 0A); no probe connection.
-listening=$(printf '0100007F:%04X' "$port")
-for _ in $(seq 100); do
-  awk -v at="$listening" '$2 == at && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp && break
-  sleep 0.1
-done
+listen_at=$(printf '0100007F:%04X' "$port")
+listening() { awk -v at="$listen_at" '$2 == at && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp; }
+wait_until 10 listening
 url=rfc2217://127.0.0.1:$port
 "$loader" "$exe" update "$url" --main "Z:$work/main.bin" --second "Z:$work/second.bin" >"$work/net-update.out" 2>&1
 status=$?
 check "update $url exits 0" test "$status" -eq 0
-# A controller whose update failed would wait for ever.
-[ "$status" -eq 0 ] || kill "$sim_pid" 2>/dev/null
 check "the outcome line reads \"$url: Finished\"" grep -qx "$url: Finished" <(tr -d '\r' <"$work/net-update.out")
-wait "$sim_pid"
-sim_status=$?
-sim_pid=
+end_sim $((status == 0 ? 30 : 0))
 check "the controller behind ser2net has the images" grep -q 'memory: main equal, second equal' "$work/net-sim.out"
 check "that controller exits 0" test "$sim_status" -eq 0
 
+# --- the station on COM7 ----------------------------------------------------------------------------------------
+
+# plug NAME ARGS...: a controller in the slot: fwsim makes COM7's link to its terminal.
+plug() {
+  local name=$1
+  shift
+  "$sim" --link "$work/com7" --log "$work/$name.log" "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  sim_pid=$!
+  wait_until 10 test -L "$work/com7"
+}
+# unplug: the controller ends and takes COM7's link with it.
+unplug() { end_sim 0; }
+
+"$loader" "$exe" station COM7 --records "Z:$work/records.jsonl" --station wine --lot W1 >"$work/station.out" 2>&1 &
+station_pid=$!
+check "station starts and names its records file" wait_until 30 lines_in "$work/station.out" 'records to' 1
+plug unit1 --expect-main "$root/update/images/main.bin" --expect-second "$root/update/images/second.bin"
+check "the first unit is updated and recorded" wait_until 300 lines_in "$work/records.jsonl" '"outcome":"finished"' 1
+# While it stays, the station keeps trying it about once a second and never updates it again.
+check "the unit left in COM7 is tried again" wait_until 30 lines_in "$work/unit1.log" ' in id ' 5
+check "... and not updated again" test "$(grep -c 'cmd=0A:00' "$work/unit1.log")" -eq 1
+unplug
+check "the first unit's memory equals the images" grep -q 'memory: main equal, second equal' "$work/unit1.out"
+plug unit2 --status 03:20=0012
+check "the next unit in COM7 is updated and recorded" \
+  wait_until 120 lines_in "$work/records.jsonl" '"outcome":"device_error"' 1
+unplug
+check "the records: COM7, finished with 486 blocks, then the device status, both in lot W1" python3 -c '
+import json, sys
+r = [json.loads(line) for line in open(sys.argv[1])]
+sys.exit(not (len(r) == 2 and all(x["slot"] == "COM7" and x["port"] == "COM7" and x["lot"] == "W1" for x in r)
+              and r[0]["outcome"] == "finished" and r[0]["blocks_written"] == 486
+              and r[1]["outcome"] == "device_error" and r[1]["device_status"] == 18))' "$work/records.jsonl"
+kill -INT "$station_pid"
+wait_until 30 lines_in "$work/station.out" 'station stopped' 1
+check "Ctrl-C stops the station with its totals" grep -q 'station stopped by Ctrl-C: 2 units, 1 finished, 1 failed' \
+  <(tr -d '\r' <"$work/station.out")
+kill -KILL "$station_pid" 2>/dev/null
+station_pid=
+
 if [ "$failed" -ne 0 ]; then
+  echo "--- station"; cat "$work/station.out"; cat "$work"/unit*.out "$work"/unit*.err 2>/dev/null
   echo "--- ports"; cat "$work/ports.out"
   echo "--- update"; cat "$work/update.out" "$work/absent.out" "$work/twice.out"
   echo "--- controller"; cat "$work/sim.out" "$work/sim.err"

@@ -66,7 +66,8 @@ check "the udev rule lies where udev reads it" test -f /lib/udev/rules.d/60-fwup
 
 # Bash completion, as the shell calls it: the words typed, then what it offers.
 completion_cases=(
-  "fwupdate-cli |image info ports update versions"
+  "fwupdate-cli |image info ports records station update versions"
+  "fwupdate-cli station --|--help --lot --main --max-failures --operator --records --second --station --trace-dir"
   "fwupdate-cli image |convert"
   "fwupdate-cli update --|--help --json --main --second --trace"
   "fwupdate-cli image convert --|--help --main --second"

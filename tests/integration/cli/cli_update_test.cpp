@@ -15,14 +15,14 @@
 
 #include "cli/outcome.h"
 #include "fwsim_process.h"
+#include "image_files.h"
 #include "support/image_builder.h"
 #include "update/images.h"
 
 namespace fwu::test {
 namespace {
 
-constexpr std::uint32_t kBlock = 256;
-// Wait() gives up after its deadline; an update of the small images below takes a few seconds.
+// Wait() gives up after its deadline; an update of the small test images takes a few seconds.
 constexpr int kWaitRounds = 12;
 
 std::optional<int> WaitLong(FwsimProcess& process) {
@@ -33,28 +33,6 @@ std::optional<int> WaitLong(FwsimProcess& process) {
   }
   return std::nullopt;
 }
-
-// Image files whose first mainBlocks and secondBlocks blocks are sent, with the texts the checks ask for.
-struct ImageFiles {
-  ImageFiles(const TempDir& dir, std::uint32_t mainBlocks, std::uint32_t secondBlocks)
-      : main(dir.Path("main.bin")), second(dir.Path("second.bin")) {
-    ImageBuilder mainImage(kMainImageSize);
-    ImageBuilder secondImage(kSecondImageSize);
-    mainImage.U32le(kModelNamePointer, 0xFFF81020).Text(0x1020, "KX-7").U32le(kVersionPointer, 0xFFF81030);
-    mainImage.Text(0x1030, "0213");
-    for (std::uint32_t k = 0; k < mainBlocks; ++k) {
-      mainImage.Byte(k * kBlock + 7, static_cast<std::uint8_t>(k));
-    }
-    for (std::uint32_t k = 0; k < secondBlocks; ++k) {
-      secondImage.Byte(k * kBlock, static_cast<std::uint8_t>(k));
-    }
-    WriteFile(main, mainImage.Bytes());
-    WriteFile(second, secondImage.Bytes());
-  }
-  std::vector<std::string> Args() const { return {"--main", main, "--second", second}; }
-  std::string main;
-  std::string second;
-};
 
 nlohmann::json ReadJson(const std::string& path) {
   std::ifstream file(path);

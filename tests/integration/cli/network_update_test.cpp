@@ -1,16 +1,9 @@
 // fwupdate-cli through a serial device server: ser2net, started here on 127.0.0.1 from a configuration written
 // here, in front of fwsim's pseudo-terminal, reached as rfc2217:// and socket://.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -20,6 +13,7 @@
 
 #include "fwsim_process.h"
 #include "protocol/frame.h"
+#include "ser2net_server.h"
 #include "support/image_builder.h"
 #include "update/images.h"
 #include "update/update_commands.h"
@@ -45,61 +39,6 @@ std::string ReadText(const std::string& path) {
   text << file.rdbuf();
   return text.str();
 }
-
-// A TCP port on 127.0.0.1 that nothing listens on right now: the kernel's pick for a socket bound to port 0.
-std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof(address);
-  std::uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
-// True once a socket listens on 127.0.0.1:port, as the kernel's table of TCP sockets says (state 0A is LISTEN).
-// Asked this way, ser2net sees no connection before the updater's.
-bool Listening(std::uint16_t port) {
-  std::array<char, 16> local{};
-  static_cast<void>(std::snprintf(local.data(), local.size(), "0100007F:%04X", port));
-  std::ifstream table("/proc/net/tcp");
-  for (std::string line; std::getline(table, line);) {
-    if (line.find(local.data()) != std::string::npos && line.find(" 0A ") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// ser2net serving one pseudo-terminal on 127.0.0.1:port, as a device server serves a controller's line: over
-// telnet with RFC 2217, or as raw TCP.
-class Ser2net {
- public:
-  Ser2net(const TempDir& dir, const std::string& terminal, bool rfc2217) : port_(FreePort()) {
-    const std::string config = dir.Path("ser2net.yaml");
-    std::ofstream(config) << "connection: &controller\n"
-                          << "  accepter: " << (rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << port_
-                          << "\n  connector: serialdev," << terminal << ",38400n81,local\n";
-    process_ = std::make_unique<FwsimProcess>(
-        std::vector<std::string>{"-n", "-u", "-c", config, "-P", dir.Path("ser2net.pid")}, SER2NET_PATH);
-    for (int polls = 0; polls < kDeadlineMs / 10 && !Listening(port_); ++polls) {
-      poll(nullptr, 0, 10);  // the condition waited for is ser2net's listening socket
-    }
-  }
-  [[nodiscard]] bool Ready() const { return Listening(port_); }
-  [[nodiscard]] std::uint16_t Port() const { return port_; }
-  [[nodiscard]] std::string Output() const { return process_->ErrorOutput(); }
-  void Stop() const { process_->Signal(SIGTERM); }
-
- private:
-  std::uint16_t port_;
-  std::unique_ptr<FwsimProcess> process_;
-};
 
 // Block k's Frame content as the CRC covers it: STX, the block-write payload, ETX.
 std::uint16_t BlockCrc(std::span<const std::uint8_t> image, std::uint32_t k) {

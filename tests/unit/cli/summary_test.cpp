@@ -27,8 +27,8 @@ TEST(SummaryTest, ARecordShowsCodesAsTheTextsDoAndItsTimesInIso8601) {
   EXPECT_EQ(record["device_status"], 18);
   EXPECT_EQ(record["device_status_text"], "0012");
   EXPECT_EQ(record["block_address_text"], "0x04000");
-  EXPECT_EQ(record["started_at"], "2025-03-14T09:26:53Z");
-  EXPECT_EQ(record["ended_at"], "2025-03-14T09:28:23Z");
+  EXPECT_EQ(record["started"], "2025-03-14T09:26:53Z");
+  EXPECT_EQ(record["ended"], "2025-03-14T09:28:23Z");
   EXPECT_EQ(record["images"][0]["source"], "main.hex");
   EXPECT_EQ(record["reason"], nullptr);
 }

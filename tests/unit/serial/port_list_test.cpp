@@ -36,8 +36,8 @@ TEST(PortList, ReadsUsbIdsAndSerialFromInstanceIds) {
 
 TEST(PortList, ShowsEachPortWithItsStableNames) {
   std::vector<PortInfo> ports = {
-      {"/dev/ttyUSB0", "FT232R USB UART", "0403:6001", "A50285BI", {}},
-      {"/dev/ttyS0", "", "", "", {}},
+      {"/dev/ttyUSB0", "FT232R USB UART", "0403:6001", "A50285BI", {}, ""},
+      {"/dev/ttyS0", "", "", "", {}, ""},
   };
   AttachAliases(ports, {{"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "/dev/ttyUSB0"},
                         {"/dev/serial/by-id/usb-Other-if00", "/dev/ttyACM3"},

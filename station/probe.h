@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "serial/clock.h"
+#include "serial/serial_port.h"
+
+namespace fwu::station {
+
+// What one try at the boot-mode entry found on a slot's port.
+enum class Presence {
+  NoPort,     // the port could not be opened: not plugged in (or held by another program)
+  Silent,     // the port opened, and nothing answered the boot-mode entry
+  Answering,  // a controller answered: its boot loader took the entry (or refused the enquiry, which is an
+              // answer too: the update will say why)
+};
+
+// One try: opens the port, sends the identification message and, when anything came back, the enquiry; closes
+// the port. The core's boot-mode entry, so the controller meets what every update begins with. A line that
+// gave no byte to the identification message gets no enquiry: nothing is there to answer it, and the try ends
+// after the boot reply's 500 ms.
+// With hold, a port already open is tried as it is, and left open: while a unit sits in its slot, its port is
+// held, so that a unit taken out is seen gone (its device hung up) even when the next one comes back under the
+// same name before the next try.
+Presence ProbeController(SerialPort& port, Clock& clock, const std::string& device, bool hold);
+
+// Opens the port and holds it for the tries with hold, sending nothing: done the moment an update has closed it,
+// so that no other unit can come between.
+void HoldPort(SerialPort& port, const std::string& device);
+
+}  // namespace fwu::station
