@@ -56,9 +56,9 @@ check "fwupdate-cli --version names $version and a commit" grep -qx "fwupdate-cl
   "$work/version.out"
 commit=$(sed -n 's/.*(commit \([0-9a-f]*\))$/\1/p' "$work/version.out")
 check "man -w finds the man page" test "$(man -w fwupdate-cli 2>&1)" = /usr/share/man/man1/fwupdate-cli.1.gz
-man_page_renders() {
+man_page_renders() {  # the formatter's warnings go to standard error; the page itself may say "warning"
   local out
-  out=$(MANWIDTH=80 man --warnings fwupdate-cli 2>&1) && ! grep -q "warning" <<<"$out" &&
+  out=$(MANWIDTH=80 man --warnings fwupdate-cli 2>"$work/man.err") && ! grep -q "warning" "$work/man.err" &&
     grep -q "^fwupdate $version " <<<"$out"
 }
 check "the man page renders without warnings and names the version" man_page_renders
@@ -135,7 +135,7 @@ sums_match() {
 check "SHA256SUMS holds both packages and matches them" sums_match
 
 if [ "$failed" -ne 0 ]; then
-  for log in install.log version.out refused.out update.json update.err sim.out sim.err; do
+  for log in install.log version.out man.err refused.out update.json update.err sim.out sim.err; do
     echo "--- $log"
     tail -20 "$work/$log" 2>/dev/null
   done
