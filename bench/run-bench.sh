@@ -31,6 +31,8 @@
 #   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then sixteen at once)
 #   bench/run-bench.sh --station-only   only the production station's table (bench/station-table.sh)
+#   bench/run-bench.sh --record-store   add the record store's row (bench/record-store-row.sh: a PostgreSQL of its
+#                                       own, 50 senders, 1,000,000 rows; a few minutes); --record-store-only alone
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -54,6 +56,7 @@ want_wine=1
 want_network=1
 want_cli=1
 want_station=1
+want_record_store=
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
@@ -64,6 +67,9 @@ for arg in "$@"; do
   --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' ;;
   --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' ;;
   --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' ;;
+  --record-store) want_record_store=1 ;;
+  --record-store-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' \
+    want_station='' want_record_store=1 ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -265,6 +271,12 @@ if [ -n "$want_station" ]; then
   echo
   table=0
   station_table || table=$?
+  worst "$table"
+fi
+if [ -n "$want_record_store" ]; then
+  echo
+  table=0
+  "$REPO/bench/record-store-row.sh" "$BUILD" | tee "$OUT/record-store-row.txt" || table=2
   worst "$table"
 fi
 exit "$status"

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "cli/db_command.h"
 #include "cli/image_set.h"
 #include "cli/line_model.h"
 #include "cli/output_files.h"
@@ -18,6 +19,7 @@
 #include "cli/summary.h"
 #include "firmware_files/firmware_file.h"
 #include "firmware_files/sha256.h"
+#include "record_store/record_id.h"
 #include "serial/port_list.h"
 
 namespace fwu::cli {
@@ -141,7 +143,8 @@ bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& 
 int RunUpdateCommand(const UpdateOptions& options) {
   const std::vector<std::string> tracePaths = TracePaths(options.ports, options.trace);
   ImageSet images;
-  if (!CheckPorts(options.ports) || !CheckFiles(options, tracePaths) || !images.Load(options.images)) {
+  if (!CheckPorts(options.ports) || !CheckFiles(options, tracePaths) || !images.Load(options.images) ||
+      (!options.db.empty() && !DatabaseOptionTaken(options.db))) {
     return kExitUsage;
   }
   // With the JSON on standard output, everything for the operator goes to standard error.
@@ -183,6 +186,18 @@ int RunUpdateCommand(const UpdateOptions& options) {
     if (!written) {
       Fail("cannot write the JSON summary to " + (jsonFile ? options.json : std::string("standard output")) +
            (reason.empty() ? std::string() : ": " + reason));
+      status = status == kExitFinished ? kExitInternal : status;
+    }
+  }
+  // The records go to the database at the end, each with an id of its own, as a station's do.
+  if (!options.db.empty()) {
+    std::vector<std::string> records;
+    for (const auto& report : reports) {
+      nlohmann::ordered_json record{{"record_id", record_store::NewRecordId()}};
+      record.update(PortRecord(report));
+      records.push_back(record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    }
+    if (!StoreUpdateRecords(options.db, records)) {
       status = status == kExitFinished ? kExitInternal : status;
     }
   }

@@ -18,6 +18,7 @@ struct UpdateOptions {
   ImageFiles images;
   std::string json;   // "" none, "-" standard output
   std::string trace;  // "" none
+  std::string db;     // "" none: a libpq CONNINFO, the records stored there at the end
 };
 
 int RunUpdateCommand(const UpdateOptions& options);

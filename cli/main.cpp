@@ -5,6 +5,7 @@
 #include "firmware_files/firmware_file.h"
 
 #include "cli/commands.h"
+#include "cli/db_command.h"
 #include "cli/outcome.h"
 #include "cli/station_command.h"
 #include "cli/stop_signals.h"
@@ -97,6 +98,15 @@ void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
                      ->type_name("FILE");
   main->needs(second);
   second->needs(main);
+}
+
+CLI::Option* AddDatabase(CLI::App& command, std::string& conninfo, const std::string& what) {
+  return command
+      .add_option("--db", conninfo,
+                  what +
+                      ";\nCONNINFO as libpq takes it (postgresql://HOST/DB or 'host=... dbname=...'), its "
+                      "password\nfrom ~/.pgpass or PGPASSWORD, never on the command line")
+      ->type_name("CONNINFO");
 }
 
 void AddPorts(CLI::App& command, std::vector<std::string>& ports) {
@@ -232,6 +242,7 @@ int Main(int argc, char** argv) {
                    "record every byte on the line to FILE; with several ports one file each,\n"
                    "the port's name added before the extension")
       ->type_name("FILE");
+  AddDatabase(*updateCommand, update.db, "store the run's records in this PostgreSQL database at the end");
   updateCommand->footer(kPortStatuses);
 
   fwu::cli::StationOptions station;
@@ -260,12 +271,16 @@ int Main(int argc, char** argv) {
                    "a slot that fails N units in a row stops and asks to check the fixture")
       ->type_name("N")
       ->check(CLI::PositiveNumber);
+  AddDatabase(*stationCommand, station.db,
+              "also send every record to this PostgreSQL database, from the records file, as it can");
   stationCommand->footer(kStationStatuses);
 
   fwu::cli::RecordsOptions records;
   auto* recordsCommand =
       app.add_subcommand("records", "the records of a station: filtered, as a table, CSV or JSON, with a summary");
-  recordsCommand->add_option("FILE", records.files, "records file(s) written by station")->required();
+  recordsCommand->add_option("FILE", records.files, "records file(s) written by station");
+  AddDatabase(*recordsCommand, records.db, "read the records from this PostgreSQL database instead of files");
+  recordsCommand->add_option("--station", records.station, "with --db: only this station")->type_name("NAME");
   recordsCommand->add_option("--since", records.since, "units started at or after TIME (UTC: 2025-03-04T13:05)")
       ->type_name("TIME");
   recordsCommand
@@ -279,6 +294,19 @@ int Main(int argc, char** argv) {
       ->add_option("--format", records.format,
                    "table (default), csv or json; with csv and json the summary goes to standard error")
       ->check(CLI::IsMember({"table", "csv", "json"}));
+
+  std::string dbConninfo;
+  std::vector<std::string> importFiles;
+  auto* db =
+      app.add_subcommand("db", "the records database (PostgreSQL): its schema, and records files loaded into it");
+  db->require_subcommand(1);
+  auto* migrate = db->add_subcommand("migrate", "create or upgrade the records schema (as the schema's owner)");
+  AddDatabase(*migrate, dbConninfo, "the database")->required();
+  migrate->footer(fwu::cli::kDbStatuses);
+  auto* import = db->add_subcommand("import", "load records files into the database; a record already there stays");
+  AddDatabase(*import, dbConninfo, "the database")->required();
+  import->add_option("FILE", importFiles, "records file(s) written by station")->required();
+  import->footer(fwu::cli::kDbStatuses);
 
   fwu::cli::ImageFiles infoImages;
   auto* info = app.add_subcommand("info", "what an update would write: texts, blocks, line time, SHA-256");
@@ -335,6 +363,12 @@ int Main(int argc, char** argv) {
   }
   if (*recordsCommand) {
     return fwu::cli::RunRecordsCommand(records);
+  }
+  if (*migrate) {
+    return fwu::cli::RunDbMigrate(dbConninfo);
+  }
+  if (*import) {
+    return fwu::cli::RunDbImport(dbConninfo, importFiles);
   }
   if (*convert) {
     const bool toMain = !convertMain.empty();

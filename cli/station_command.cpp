@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/db_command.h"
 #include "cli/image_set.h"
 #include "cli/line_model.h"
 #include "cli/platform.h"
@@ -16,6 +17,7 @@
 #include "cli/station_screen.h"
 #include "cli/stop_signals.h"
 #include "cli/summary.h"
+#include "record_store/record_id.h"
 #include "serial/port_list.h"
 #include "station/probe.h"
 #include "station/records_file.h"
@@ -133,6 +135,12 @@ class Station {
 
   [[nodiscard]] StationTotals Totals() const { return screen_.Totals(); }
 
+  // Every record also goes to the database, sent from the records file; the screen tells what waits.
+  void SendTo(const std::string& conninfo, const std::string& recordsPath) {
+    database_ = StartDatabaseLink(conninfo, recordsPath, [this](const std::string& note) { screen_.Note(note); });
+    screen_.SetNote([this] { return database_->Note(); });
+  }
+
  private:
   station::SlotSeams Seams(StationSlot& slot) {
     station::SlotSeams seams;
@@ -144,7 +152,13 @@ class Station {
     };
     seams.hold = [&slot](const std::string& device) { station::HoldPort(*slot.probePort, device); };
     seams.update = [this, &slot](const std::string& device) { return Update(slot, device); };
-    seams.record = [this](const std::string& record, std::string& error) { return records_.Append(record, error); };
+    seams.record = [this](const std::string& record, std::string& error) {
+      const bool written = records_.Append(record, error);
+      if (written && database_) {
+        database_->RecordWritten();
+      }
+      return written;
+    };
     seams.changed = [this, &slot](const station::SlotStatus& status) { screen_.Event(slot.slot.text, status); };
     return seams;
   }
@@ -198,6 +212,7 @@ class Station {
   nlohmann::ordered_json Record(const StationSlot& slot, const PortReport& report, const std::string& tracePath) const {
     const PortInfo adapter = AdapterOf(report.port);
     nlohmann::ordered_json record{
+        {"record_id", record_store::NewRecordId()},
         {"slot", slot.slot.text},
         {"port", report.port},
         {"usb_id", TextOrNull(adapter.usbId)},
@@ -253,6 +268,7 @@ class Station {
   SharedPortList portList_;
   std::vector<std::unique_ptr<StationSlot>> slots_;
   StationScreen screen_;
+  std::unique_ptr<DatabaseLink> database_;  // last: it stops sending before the screen goes
 };
 
 }  // namespace
@@ -263,7 +279,8 @@ int RunStationCommand(const StationOptions& options) {
     Print(stderr, "fwupdate-cli: " + error + "\n");
   }
   ImageSet images;
-  if (!slots.errors.empty() || !images.Load(options.images)) {
+  if (!slots.errors.empty() || !images.Load(options.images) ||
+      (!options.db.empty() && !DatabaseOptionTaken(options.db))) {
     return kExitUsage;
   }
   Shift shift{options.station.empty() ? HostName() : options.station, options.operatorName, options.lot,
@@ -290,11 +307,14 @@ int RunStationCommand(const StationOptions& options) {
   PrepareProcess();
   InstallStopHandlers();
   std::FILE* out = stdout;
-  Print(out, "station " + Printable(shift.station) + ": records to " + Printable(recordsPath) + "; " +
-                 std::to_string(slots.slots.size()) + (slots.slots.size() == 1 ? " slot" : " slots") +
-                 "; Ctrl-C stops\n");
+  Print(out, "station " + Printable(shift.station) + ": records to " + Printable(recordsPath) +
+                 (options.db.empty() ? "" : " and the database") + "; " + std::to_string(slots.slots.size()) +
+                 (slots.slots.size() == 1 ? " slot" : " slots") + "; Ctrl-C stops\n");
   static_cast<void>(std::fflush(out));
   Station station(options, slots.slots, std::move(shift), images, records, out);
+  if (!options.db.empty()) {
+    station.SendTo(options.db, recordsPath);
+  }
   const int status = station.Run();
   const StationTotals totals = station.Totals();
   const std::string cause = StopCause().empty() ? std::string() : " by " + StopCause();
@@ -320,6 +340,13 @@ int RunRecordsCommand(const RecordsOptions& options) {
       return kExitUsage;
     }
     *field = *time;
+  }
+  if (!options.db.empty()) {
+    return RunRecordsFromDatabase(options, filter);
+  }
+  if (options.files.empty()) {
+    Print(stderr, "fwupdate-cli: records: name the records file(s), or --db CONNINFO\n");
+    return kExitUsage;
   }
   station::RecordsRead read;
   for (const std::string& file : options.files) {

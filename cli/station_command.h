@@ -17,6 +17,7 @@ struct StationOptions {
   std::string lot;
   std::string traceDir;  // empty: no traces
   std::uint32_t maxFailures = 0;
+  std::string db;  // "" none: a libpq CONNINFO, the records also sent there
 };
 
 // The production station: every slot updates each unit plugged into it once, records it and waits for it to be
@@ -31,6 +32,8 @@ struct RecordsOptions {
   std::string slot;
   std::string lot;
   std::string format = "table";  // table, csv, json
+  std::string db;                // read from this database (libpq CONNINFO) instead of files
+  std::string station;           // with db: only this station
 };
 
 // The records of one or more stations, filtered, as a table, CSV or JSON, and a summary.

@@ -98,6 +98,21 @@ void StationScreen::Event(const std::string& slot, const station::SlotStatus& st
   static_cast<void>(std::fflush(out_));
 }
 
+void StationScreen::SetNote(std::function<std::string()> note) {
+  const std::lock_guard lock(eventMutex_);
+  note_ = std::move(note);
+}
+
+void StationScreen::Note(const std::string& text) {
+  if (live_ || text.empty()) {
+    return;
+  }
+  const std::string line = IsoTime(std::chrono::system_clock::now()) + "  " + Printable(text) + "\n";
+  const std::lock_guard lock(eventMutex_);
+  static_cast<void>(std::fputs(line.c_str(), out_));
+  static_cast<void>(std::fflush(out_));
+}
+
 void StationScreen::Draw() {
   const auto width = static_cast<std::size_t>(std::max(20, TerminalColumns(out_) - 1));
   const std::vector<SlotView> views = views_();
@@ -112,10 +127,22 @@ void StationScreen::Draw() {
   std::string header = StationHeader(station_, Totals());
   header.resize(std::min(header.size(), width));
   frame += "\r\033[2K" + header + "\n";
+  std::function<std::string()> note;
+  {
+    const std::lock_guard lock(eventMutex_);
+    note = note_;
+  }
+  // Drawn as long as the station runs once it has been shown, so that the slots' lines stay where they are.
+  std::string noteLine = note ? Printable(note()) : std::string();
+  noteShown_ = noteShown_ || !noteLine.empty();
+  if (noteShown_) {
+    noteLine.resize(std::min(noteLine.size(), width));
+    frame += "\r\033[2K" + noteLine + "\n";
+  }
   for (const SlotView& view : views) {
     frame += "\r\033[2K" + SlotLine(view, slotWidth, models_, width) + "\n";
   }
-  linesDrawn_ = views.size() + 1;
+  linesDrawn_ = views.size() + 1 + (noteShown_ ? 1 : 0);
   static_cast<void>(std::fputs(frame.c_str(), out_));
   static_cast<void>(std::fflush(out_));
 }

@@ -50,6 +50,10 @@ class StationScreen {
   // A slot's new state: a plain line when the output is no terminal.
   void Event(const std::string& slot, const station::SlotStatus& status);
   [[nodiscard]] StationTotals Totals() const;
+  // A line under the header while it is not empty (what waits for the database).
+  void SetNote(std::function<std::string()> note);
+  // A plain line with its time when the output is no terminal; the live screen shows SetNote's.
+  void Note(const std::string& text);
 
  private:
   void Draw();
@@ -59,8 +63,10 @@ class StationScreen {
   std::string station_;
   const LineModels& models_;
   std::function<std::vector<SlotView>()> views_;
+  std::function<std::string()> note_;
   std::chrono::steady_clock::time_point started_;
   std::size_t linesDrawn_ = 0;
+  bool noteShown_ = false;
   std::mutex eventMutex_;  // one plain line at a time
   RedrawThread redraw_{[this] { Draw(); }};
 };

@@ -18,6 +18,8 @@ packages=(
   srecord binutils
   # the serial device server the network port's tests and its benchmark row start in front of the simulator
   ser2net
+  # the record store: the PostgreSQL client library, and the server (15) its tests and benchmark row start
+  libpq-dev postgresql
   # the Windows programs: MinGW-w64 cross compilers, and Wine with a virtual X display to run them
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps imagemagick
   # the release packages (scripts/package.sh) and their test: the man page's source format, Debian's package

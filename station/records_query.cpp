@@ -208,30 +208,36 @@ std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records) {
 }
 
 std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records) {
-  std::size_t finished = 0;
-  std::map<std::string, std::size_t> failures;
-  std::string first;
-  std::string last;
+  RecordsTally tally;
   for (const auto& record : records) {
+    ++tally.units;
     if (Field(record, "/outcome") == "finished") {
-      ++finished;
+      ++tally.finished;
     } else {
-      ++failures[ForTable(Field(record, "/message"))];
+      ++tally.failures[Field(record, "/message")];
     }
     const std::string started = Field(record, "/started");
     const std::string ended = Field(record, "/ended");
-    first = first.empty() || (!started.empty() && started < first) ? started : first;
-    last = std::max(last, ended.empty() ? started : ended);
+    tally.first = tally.first.empty() || (!started.empty() && started < tally.first) ? started : tally.first;
+    tally.last = std::max(tally.last, ended.empty() ? started : ended);
   }
-  std::string summary = "units: " + std::to_string(records.size()) + ", finished: " + std::to_string(finished) +
-                        ", failed: " + std::to_string(records.size() - finished) + "\n";
-  std::vector<std::pair<std::string, std::size_t>> byCount(failures.begin(), failures.end());
+  return SummaryText(tally);
+}
+
+std::string SummaryText(const RecordsTally& tally) {
+  std::string summary = "units: " + std::to_string(tally.units) + ", finished: " + std::to_string(tally.finished) +
+                        ", failed: " + std::to_string(tally.units - tally.finished) + "\n";
+  std::map<std::string, std::size_t> shown;
+  for (const auto& [message, count] : tally.failures) {
+    shown[ForTable(message)] += count;
+  }
+  std::vector<std::pair<std::string, std::size_t>> byCount(shown.begin(), shown.end());
   std::ranges::stable_sort(byCount, [](const auto& a, const auto& b) { return a.second > b.second; });
   for (const auto& [message, count] : byCount) {
     summary += "  " + std::to_string(count) + " x " + message + "\n";
   }
-  if (!records.empty()) {
-    summary += "first: " + first + ", last: " + last + "\n";
+  if (tally.units != 0) {
+    summary += "first: " + tally.first + ", last: " + tally.last + "\n";
   }
   return summary;
 }

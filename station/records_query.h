@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,5 +33,15 @@ std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records);
 
 // units, finished, failed, each failure message with its count (most frequent first), first and last time.
 std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records);
+
+// What the summary says, counted from records or by a database.
+struct RecordsTally {
+  std::size_t units = 0;
+  std::size_t finished = 0;
+  std::map<std::string, std::size_t> failures;  // by message
+  std::string first;                            // the earliest start
+  std::string last;                             // the latest end (or start)
+};
+std::string SummaryText(const RecordsTally& tally);
 
 }  // namespace fwu::station
