@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli/db_command.h"
+#include "cli/outcome.h"
 
 // The Windows programs carry no database client (there is no libpq built for MinGW): --db and `db` are refused,
 // saying what to do instead.
