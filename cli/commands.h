@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "port_names/port_name.h"
+
 namespace fwu::cli {
 
 // Image files for the update in place of the carried images; both or neither.
@@ -19,6 +21,10 @@ struct UpdateOptions {
   std::string json;   // "" none, "-" standard output
   std::string trace;  // "" none
 };
+
+// The ports of a command line, checked before anything opens (malformed names, one port given twice); each one
+// refused is named on standard error, and then there are none.
+std::optional<std::vector<port_names::PortName>> CheckPorts(const std::vector<std::string>& ports);
 
 int RunUpdateCommand(const UpdateOptions& options);
 int RunVersionsCommand(const std::vector<std::string>& ports);
