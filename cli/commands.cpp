@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <map>
 #include <memory>
 
 #include "cli/db_command.h"
@@ -19,6 +18,7 @@
 #include "cli/summary.h"
 #include "firmware_files/firmware_file.h"
 #include "firmware_files/sha256.h"
+#include "port_names/port_name.h"
 #include "record_store/record_id.h"
 #include "serial/port_list.h"
 
@@ -32,30 +32,6 @@ void Print(std::FILE* out, const std::string& text) {
 
 void Fail(const std::string& message) {
   Print(stderr, "fwupdate-cli: " + message + "\n");
-}
-
-// The ports as given, checked before anything opens: no empty name, no malformed network port, and no port
-// twice, however spelled.
-bool CheckPorts(const std::vector<std::string>& ports) {
-  std::map<std::string, std::string> seen;  // identity, name as given
-  for (const auto& port : ports) {
-    if (port.empty()) {
-      Fail("an empty port name");
-      return false;
-    }
-    if (const std::string problem = PortNameProblem(port); !problem.empty()) {
-      Fail(Printable(problem));
-      return false;
-    }
-    const auto [where, added] = seen.emplace(PortIdentity(port), port);
-    if (!added) {
-      Fail("the port " + Printable(port) + " is given twice" +
-           (where->second == port ? std::string() : " (also as " + Printable(where->second) + ")") +
-           ": each port can be updated once at a time");
-      return false;
-    }
-  }
-  return true;
 }
 
 // The update's files, checked before anything opens: the trace goes to files, and no file the run writes is one
@@ -139,6 +115,14 @@ bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& 
 }
 
 }  // namespace
+
+std::optional<std::vector<port_names::PortName>> CheckPorts(const std::vector<std::string>& ports) {
+  port_names::PortNameList list = port_names::CheckPortNames(ports);
+  for (const std::string& problem : list.problems) {
+    Fail(Printable(problem));
+  }
+  return list.problems.empty() ? std::optional(std::move(list.names)) : std::nullopt;
+}
 
 int RunUpdateCommand(const UpdateOptions& options) {
   const std::vector<std::string> tracePaths = TracePaths(options.ports, options.trace);

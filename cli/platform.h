@@ -5,13 +5,10 @@
 #include <string>
 
 #include "serial/clock.h"
-#include "serial/serial_port.h"
 
 namespace fwu::cli {
 
-// The serial line and the clock of the platform the program runs on (NewPort in cli/port_kind.h picks the
-// port by its name).
-std::unique_ptr<SerialPort> NewSerialPort();
+// The clock of the platform the program runs on (the port a name calls for is port_names/'s NewPort).
 std::unique_ptr<Clock> NewClock();
 
 // Readies the process once, before any port is opened: on Windows the 1 ms system timer that the port's

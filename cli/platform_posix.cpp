@@ -5,7 +5,6 @@
 
 #include "cli/platform.h"
 #include "serial/posix_clock.h"
-#include "serial/posix_port.h"
 
 namespace fwu::cli {
 
@@ -14,10 +13,6 @@ namespace {
 constexpr int kDefaultColumns = 80;
 
 }  // namespace
-
-std::unique_ptr<SerialPort> NewSerialPort() {
-  return std::make_unique<PosixSerialPort>();
-}
 
 std::unique_ptr<Clock> NewClock() {
   return std::make_unique<PosixClock>();

@@ -5,7 +5,6 @@
 
 #include "cli/platform.h"
 #include "serial/win32_clock.h"
-#include "serial/win32_port.h"
 
 namespace fwu::cli {
 
@@ -18,10 +17,6 @@ HANDLE ConsoleOf(std::FILE* stream) {
 }
 
 }  // namespace
-
-std::unique_ptr<SerialPort> NewSerialPort() {
-  return std::make_unique<Win32SerialPort>(Win32SerialPort::WaitStyle::WholeWaits);
-}
 
 std::unique_ptr<Clock> NewClock() {
   return std::make_unique<Win32Clock>();

@@ -2,7 +2,7 @@
 
 #include "cli/line_model.h"
 #include "cli/platform.h"
-#include "cli/port_kind.h"
+#include "port_names/open_port.h"
 #include "serial/port_connection.h"
 #include "update/update_sequence.h"
 #include "update/versions.h"
@@ -23,7 +23,7 @@ PortJob::PortJob(std::string portName, Task task, const FirmwareImages& images, 
       task_(task),
       images_(images),
       models_(models),
-      port_(NewPort(portName_)),
+      port_(port_names::NewPort(portName_)),
       clock_(NewClock()),
       trace_(std::move(trace)),
       watched_(*port_, trace_.get()),

@@ -7,22 +7,21 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/commands.h"
 #include "cli/db_command.h"
 #include "cli/image_set.h"
 #include "cli/line_model.h"
 #include "cli/platform.h"
 #include "cli/port_job.h"
-#include "cli/port_kind.h"
 #include "cli/progress_line.h"
 #include "cli/station_screen.h"
 #include "cli/stop_signals.h"
 #include "cli/summary.h"
+#include "port_names/open_port.h"
 #include "record_store/record_id.h"
-#include "serial/port_list.h"
 #include "station/probe.h"
 #include "station/records_file.h"
 #include "station/records_query.h"
-#include "station/slot.h"
 #include "station/slot_cycle.h"
 
 namespace fwu::cli {
@@ -89,7 +88,7 @@ class SharedPortList {
 
 // One slot of the station: its cycle, its own port and clock for the tries, and the update under way.
 struct StationSlot {
-  station::Slot slot;
+  port_names::PortName slot;
   std::unique_ptr<SerialPort> probePort;  // a serial or a network port, as the slot names it
   std::unique_ptr<Clock> clock = NewClock();
   std::unique_ptr<station::SlotCycle> cycle;
@@ -100,17 +99,17 @@ struct StationSlot {
 
 class Station {
  public:
-  Station(const StationOptions& options, const std::vector<station::Slot>& slots, Shift shift, const ImageSet& images,
-          station::RecordsFile& records, std::FILE* out)
+  Station(const StationOptions& options, const std::vector<port_names::PortName>& slots, Shift shift,
+          const ImageSet& images, station::RecordsFile& records, std::FILE* out)
       : shift_(std::move(shift)),
         images_(images),
         models_(images.Images(), images.CarriedVersion().size()),
         records_(records),
         screen_(out, IsTerminal(out), shift_.station, models_, [this] { return Views(); }) {
-    for (const station::Slot& slot : slots) {
+    for (const port_names::PortName& slot : slots) {
       slots_.push_back(std::make_unique<StationSlot>());
       slots_.back()->slot = slot;
-      slots_.back()->probePort = NewPort(slot.text);
+      slots_.back()->probePort = port_names::NewPort(slot.text);
     }
     station::CycleLimits limits;
     limits.maxFailuresInRow = options.maxFailures;
@@ -145,7 +144,7 @@ class Station {
   station::SlotSeams Seams(StationSlot& slot) {
     station::SlotSeams seams;
     seams.locate = [this, &slot] {
-      return station::LocateSlot(slot.slot, slot.slot.usbSerial.empty() ? std::vector<PortInfo>() : portList_.Get());
+      return port_names::Locate(slot.slot, slot.slot.usbSerial.empty() ? std::vector<PortInfo>() : portList_.Get());
     };
     seams.probe = [&slot](const std::string& device, bool hold) {
       return station::ProbeController(*slot.probePort, *slot.clock, device, hold);
@@ -274,13 +273,9 @@ class Station {
 }  // namespace
 
 int RunStationCommand(const StationOptions& options) {
-  const station::SlotList slots = station::ParseSlots(options.slots);
-  for (const std::string& error : slots.errors) {
-    Print(stderr, "fwupdate-cli: " + error + "\n");
-  }
+  const auto slots = CheckPorts(options.slots);
   ImageSet images;
-  if (!slots.errors.empty() || !images.Load(options.images) ||
-      (!options.db.empty() && !DatabaseOptionTaken(options.db))) {
+  if (!slots || !images.Load(options.images) || (!options.db.empty() && !DatabaseOptionTaken(options.db))) {
     return kExitUsage;
   }
   Shift shift{options.station.empty() ? HostName() : options.station, options.operatorName, options.lot,
@@ -308,10 +303,10 @@ int RunStationCommand(const StationOptions& options) {
   InstallStopHandlers();
   std::FILE* out = stdout;
   Print(out, "station " + Printable(shift.station) + ": records to " + Printable(recordsPath) +
-                 (options.db.empty() ? "" : " and the database") + "; " + std::to_string(slots.slots.size()) +
-                 (slots.slots.size() == 1 ? " slot" : " slots") + "; Ctrl-C stops\n");
+                 (options.db.empty() ? "" : " and the database") + "; " + std::to_string(slots->size()) +
+                 (slots->size() == 1 ? " slot" : " slots") + "; Ctrl-C stops\n");
   static_cast<void>(std::fflush(out));
-  Station station(options, slots.slots, std::move(shift), images, records, out);
+  Station station(options, *slots, std::move(shift), images, records, out);
   if (!options.db.empty()) {
     station.SendTo(options.db, recordsPath);
   }

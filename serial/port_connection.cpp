@@ -38,7 +38,7 @@ std::string SelectorPortName(std::string_view selectorText) {
 }
 
 std::string Win32DevicePath(std::string_view portName) {
-  return "\\\\.\\" + std::string(portName);
+  return std::string(kWin32DevicePrefix) + std::string(portName);
 }
 
 bool OpenPort(SerialPort& port, DialogWindow& owner, std::string_view selectorText) {

@@ -13,6 +13,7 @@ std::string SelectorPortName(std::string_view selectorText);
 
 // The Win32 device path of a port name. The "\\.\" prefix is always added: without it Windows finds COM1 to COM9
 // but not COM10 and above.
+inline constexpr std::string_view kWin32DevicePrefix = "\\\\.\\";
 std::string Win32DevicePath(std::string_view portName);
 
 // Opens the port named by the selector text, closing any port that is open first. A failure is shown to the

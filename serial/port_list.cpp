@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "network_port/network_url.h"
-
 namespace fwu {
 
 namespace {
@@ -96,22 +94,6 @@ UsbIdentity UsbIdentityFromInstanceId(std::string_view instanceId) {
     return {};
   }
   return {vid + ":" + pid, SerialIn(instanceId)};
-}
-
-std::string PortIdentity(const std::string& portName) {
-  if (!net::IsNetworkPortName(portName)) {
-    return SerialPortIdentity(portName);
-  }
-  const auto server = net::ParseNetworkUrl(portName, nullptr);
-  return server ? server->Identity() : portName;
-}
-
-std::string PortNameProblem(const std::string& portName) {
-  std::string problem;
-  if (net::IsNetworkPortName(portName)) {
-    static_cast<void>(net::ParseNetworkUrl(portName, &problem));
-  }
-  return problem;
 }
 
 }  // namespace fwu

@@ -19,20 +19,6 @@ struct PortInfo {
 // The serial ports present, in the order the system reports them.
 std::vector<PortInfo> ListPorts();
 
-// What a port name stands for, so that one port given twice is seen however it is spelled: a network port
-// (rfc2217://, socket://) by its server's host, in small letters, and port number, whichever the scheme (both
-// reach one line) and with or without a trailing slash; any other name as SerialPortIdentity sees it.
-std::string PortIdentity(const std::string& portName);
-
-// The serial device a name stands for: on POSIX the device with links and "./" resolved, on Windows the COM name
-// without its "\\.\" prefix, in capitals.
-std::string SerialPortIdentity(const std::string& portName);
-
-// What is wrong with a port name, checked before anything is opened; empty when nothing is. Only a network
-// port's name can be judged by its text ("rfc2217://gw:0: the port '0' is not a number in 1-65535"): a serial
-// device's name is the system's to know.
-std::string PortNameProblem(const std::string& portName);
-
 // One line of the port list: the name, then whatever is known of the port.
 //   "/dev/ttyUSB0  FT232R USB UART  usb 0403:6001  serial A50285BI  /dev/serial/by-id/usb-FTDI_..."
 std::string PortLine(const PortInfo& port);

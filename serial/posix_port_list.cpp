@@ -64,12 +64,6 @@ std::vector<PortAlias> ReadAliases(const char* folder) {
 
 }  // namespace
 
-std::string SerialPortIdentity(const std::string& portName) {
-  std::error_code error;
-  const std::filesystem::path device = std::filesystem::weakly_canonical(portName, error);
-  return error ? portName : device.string();
-}
-
 std::vector<PortInfo> ListPorts() {
   sp_port** found = nullptr;
   if (sp_list_ports(&found) != SP_OK || found == nullptr) {

@@ -1,22 +1,7 @@
-#include <algorithm>
-#include <cctype>
-#include <string_view>
-
 #include "serial/port_list.h"
 #include "serial/win32_enumerate.h"
 
 namespace fwu {
-
-std::string SerialPortIdentity(const std::string& portName) {
-  constexpr std::string_view kDevicePrefix = "\\\\.\\";
-  std::string name = portName;
-  if (name.starts_with(kDevicePrefix)) {
-    name.erase(0, kDevicePrefix.size());
-  }
-  std::ranges::transform(name, name.begin(),
-                         [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-  return name;
-}
 
 // The devices the dialog lists, with their descriptions whole (the dialog cuts its entries at 255 characters).
 std::vector<PortInfo> ListPorts() {

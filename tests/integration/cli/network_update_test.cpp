@@ -202,8 +202,9 @@ struct RefusalCase {
   std::string output;  // in standard output and error together
 };
 
-// Nothing listening: "Open Err1" with the reason, status 3, at once. A name that is no URL of ours, or one
-// server's line named twice: status 2 before anything opens.
+// Nothing listening: "Open Err1" with the reason, status 3, at once. A name that is no URL of ours (also one
+// without its "//", which is no device path either), or one server's line named twice: status 2 before anything
+// opens.
 TEST(NetworkUpdateTest, RefusedConnectionsAndMalformedNames) {
   const std::string port = std::to_string(FreePort());
   const std::string url = "rfc2217://127.0.0.1:" + port;
@@ -211,6 +212,7 @@ TEST(NetworkUpdateTest, RefusedConnectionsAndMalformedNames) {
       {"nothing listening", {url}, 3, url + ": Open Err1: connection refused by 127.0.0.1:" + port + "\n"},
       {"unknown scheme", {"telnet://127.0.0.1:" + port}, 2, "unknown scheme 'telnet' (rfc2217:// or socket://)"},
       {"port outside 1-65535", {"socket://127.0.0.1:70000"}, 2, "the port '70000' is not a number in 1-65535"},
+      {"no // after the scheme", {"rfc2217:127.0.0.1:" + port}, 2, "no '//' after 'rfc2217:'"},
       {"one server twice",
        {url, "SOCKET://127.0.0.1:" + port + "/"},
        2,
