@@ -31,6 +31,8 @@
 #   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then sixteen at once)
 #   bench/run-bench.sh --station-only   only the production station's table (bench/station-table.sh)
+#   bench/run-bench.sh --records-only   only the records table: `records` over 100,000 and 1,000,000 generated
+#                                       records (bench/records-table.sh)
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -54,16 +56,18 @@ want_wine=1
 want_network=1
 want_cli=1
 want_station=1
+want_records=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' ;;
+  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' want_records='' ;;
   --no-adapters) want_adapters= ;;
   --no-network) want_network= ;;
-  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' ;;
-  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' ;;
-  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' ;;
+  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' want_records='' ;;
+  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' want_records='' ;;
+  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' want_records='' ;;
+  --records-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' want_station='' ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -115,6 +119,7 @@ if [ ! -x "$BUILD/cli/fwupdate-cli" ]; then
   want_cli=
   want_network=
   want_station=
+  want_records=
 fi
 
 rm -rf "$OUT"
@@ -209,6 +214,8 @@ native_row() {
 . "$REPO/bench/network-row.sh"
 # shellcheck source=bench/station-table.sh
 . "$REPO/bench/station-table.sh"
+# shellcheck source=bench/records-table.sh
+. "$REPO/bench/records-table.sh"
 
 rows=()
 if [ -n "$want_core" ]; then
@@ -265,6 +272,12 @@ if [ -n "$want_station" ]; then
   echo
   table=0
   station_table || table=$?
+  worst "$table"
+fi
+if [ -n "$want_records" ]; then
+  echo
+  table=0
+  records_table || table=$?
   worst "$table"
 fi
 exit "$status"
