@@ -88,6 +88,10 @@ class CountingPort : public SerialPort {
   wire::WireDecoder frames_;
 };
 
+bool IsNetworkPort(const SerialPort& port) {
+  return dynamic_cast<const net::NetworkPort*>(&port) != nullptr;
+}
+
 // One try at the boot-mode entry on an open port.
 Presence Try(CountingPort& port, Clock& clock, QuietWindow& window) {
   Link link(port, clock);
@@ -118,7 +122,9 @@ ProbeResult ProbeController(SerialPort& port, Clock& clock, const std::string& d
   if (hold && port.IsOpen()) {
     CountingPort held(port);
     const Presence presence = Try(held, clock, window);
-    if (!held.WriteFailed()) {
+    // A serial device that fails writes has hung up: the unit went with it, and opening the name again could
+    // reach the next one. A device server that dropped the connection is still there: connect again.
+    if (!held.WriteFailed() || !IsNetworkPort(port)) {
       return presence;
     }
     ClosePort(port);

@@ -32,8 +32,8 @@ struct ProbeResult {
 // sends noise (a raw TCP port that is no controller's) stays silent.
 // With hold, a port already open is tried as it is, and left open: while a unit sits in its slot, its port is
 // held, so that a unit taken out is seen gone (its device hung up) even when the next one comes back under the
-// same name before the next try. A held port whose line has gone (the device hung up, the server dropped the
-// connection) is opened again for the try.
+// same name before the next try. A held network port whose server dropped the connection is connected again
+// for the try; a serial device that hung up is not opened again (the name may lead to the next unit by now).
 ProbeResult ProbeController(SerialPort& port, Clock& clock, const std::string& device, bool hold);
 
 // Opens the port and holds it for the tries with hold, sending nothing: done the moment an update has closed it,
