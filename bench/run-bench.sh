@@ -33,6 +33,8 @@
 #   bench/run-bench.sh --station-only   only the production station's table (bench/station-table.sh)
 #   bench/run-bench.sh --record-store   add the record store's row (bench/record-store-row.sh: a PostgreSQL of its
 #                                       own, 50 senders, 1,000,000 rows; a few minutes); --record-store-only alone
+#   bench/run-bench.sh --records-only   only the records table: `records` over 100,000 and 1,000,000 generated
+#                                       records (bench/records-table.sh)
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -57,19 +59,21 @@ want_network=1
 want_cli=1
 want_station=1
 want_record_store=
+want_records=1
 for arg in "$@"; do
   case $arg in
   --no-build) build= ;;
   --native-only) want_wine= ;;
-  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' ;;
+  --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' want_records='' ;;
   --no-adapters) want_adapters= ;;
   --no-network) want_network= ;;
-  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' ;;
-  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' ;;
-  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' ;;
+  --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' want_records='' ;;
+  --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' want_records='' ;;
+  --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' want_records='' ;;
+  --records-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' want_station='' ;;
   --record-store) want_record_store=1 ;;
   --record-store-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' \
-    want_station='' want_record_store=1 ;;
+    want_station='' want_records='' want_record_store=1 ;;
   -h | --help)
     sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 0
@@ -121,6 +125,7 @@ if [ ! -x "$BUILD/cli/fwupdate-cli" ]; then
   want_cli=
   want_network=
   want_station=
+  want_records=
 fi
 
 rm -rf "$OUT"
@@ -215,6 +220,8 @@ native_row() {
 . "$REPO/bench/network-row.sh"
 # shellcheck source=bench/station-table.sh
 . "$REPO/bench/station-table.sh"
+# shellcheck source=bench/records-table.sh
+. "$REPO/bench/records-table.sh"
 
 rows=()
 if [ -n "$want_core" ]; then
@@ -271,6 +278,12 @@ if [ -n "$want_station" ]; then
   echo
   table=0
   station_table || table=$?
+  worst "$table"
+fi
+if [ -n "$want_records" ]; then
+  echo
+  table=0
+  records_table || table=$?
   worst "$table"
 fi
 if [ -n "$want_record_store" ]; then

@@ -80,10 +80,19 @@ Exit status:
   1    the records file could not be written
   2    bad command line, slot or image file (nothing was started)
   3-7  every slot stopped after failures in a row: the last failure's status, as update gives it
-  130  stopped by Ctrl-C (a second one ends the program at once)
+  130  stopped by Ctrl-C (a second one does not end it sooner: each update stops at its next block
+       boundary and is recorded as interrupted first; only kill -9 ends the station without that)
   143  stopped by SIGTERM
   129  stopped by SIGHUP (the terminal or SSH session gone)
 A stop comes at each update's next block boundary; the interrupted updates are recorded as such.)";
+
+constexpr char kRecordsStatuses[] = R"(
+Exit status:
+  0    the records were printed (a line that is no whole record is left out with a warning naming its fault)
+  1    internal or output error
+  2    bad command line: a time that does not exist, an outcome no record has, or a file that cannot be read
+The files are read a line at a time; what is kept in memory is only what is printed (the records chosen, in their
+printed form), whatever the size of the files.)";
 
 void AddImageFiles(CLI::App& command, fwu::cli::ImageFiles& files) {
   auto* main = command
@@ -270,7 +279,14 @@ int Main(int argc, char** argv) {
       ->add_option("--max-failures", station.maxFailures,
                    "a slot that fails N units in a row stops and asks to check the fixture")
       ->type_name("N")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            return text.find_first_not_of("0123456789") == std::string::npos &&
+                           text.find_first_not_of('0') != std::string::npos
+                       ? std::string()
+                       : "give a count of 1 or more (without --max-failures a slot never stops)";
+          },
+          "", ""));
   AddDatabase(*stationCommand, station.db,
               "also send every record to this PostgreSQL database, from the records file, as it can");
   stationCommand->footer(kStationStatuses);
@@ -294,6 +310,7 @@ int Main(int argc, char** argv) {
       ->add_option("--format", records.format,
                    "table (default), csv or json; with csv and json the summary goes to standard error")
       ->check(CLI::IsMember({"table", "csv", "json"}));
+  recordsCommand->footer(kRecordsStatuses);
 
   std::string dbConninfo;
   std::vector<std::string> importFiles;

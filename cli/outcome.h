@@ -38,7 +38,8 @@ struct Box {
 struct RunVerdict {
   Outcome outcome = Outcome::Internal;
   std::string message;  // the dialog's text(s) for the failure, "Finished", or the interruption note
-  std::string reason;   // for a port that could not be opened: the system's or the server's reason, with a hint
+  std::string reason;   // for a port that could not be opened: the system's or the server's reason, with a hint;
+                        // for a run that failed after a server closed the connection: that
   std::optional<int> resultCode;
   std::optional<int> deviceStatus;
   std::string where;                          // where the run stopped; empty when it finished

@@ -57,6 +57,7 @@ void PortJob::Run() {
     } else {
       ReadVersions(link, window_, images_.main);
     }
+    lostReason_ = watched_.LostReason();
     ClosePort(watched_);
   } else {
     openFailure_ = watched_.OpenFailureReason();
@@ -93,6 +94,8 @@ PortReport PortJob::Report() const {
   }
   if (report.verdict.outcome == Outcome::OpenFailed) {
     report.verdict.reason = openFailure_;
+  } else if (report.verdict.outcome != Outcome::Finished) {
+    report.verdict.reason = lostReason_;  // a server that dropped the connection, named beside the time-out
   }
   if (report.verdict.outcome != Outcome::Finished) {
     report.verdict.blockAddress = watched_.Last().address;

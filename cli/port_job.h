@@ -87,6 +87,7 @@ class PortJob {
   std::chrono::system_clock::time_point startedAt_;
   std::chrono::system_clock::time_point endedAt_;  // with openFailure_, written before ended_ is set
   std::string openFailure_;
+  std::string lostReason_;  // why the line went away during the run, where the port knows
   std::atomic<double> seconds_{0};
   std::atomic<bool> ended_{false};
   std::thread thread_;

@@ -17,6 +17,7 @@
 #include "cli/station_screen.h"
 #include "cli/stop_signals.h"
 #include "cli/summary.h"
+#include "network_port/network_url.h"
 #include "port_names/open_port.h"
 #include "record_store/record_id.h"
 #include "station/probe.h"
@@ -114,6 +115,7 @@ class Station {
     station::CycleLimits limits;
     limits.maxFailuresInRow = options.maxFailures;
     for (auto& slot : slots_) {
+      limits.serverStays = net::IsNetworkPortName(slot->slot.text);
       slot->cycle = std::make_unique<station::SlotCycle>(Seams(*slot), *slot->clock, StopFlag(), limits);
     }
   }
@@ -200,7 +202,11 @@ class Station {
     station::UnitResult unit;
     unit.finished = report.verdict.outcome == Outcome::Finished;
     unit.interrupted = report.verdict.outcome == Outcome::Interrupted;
+    unit.untouched = report.verdict.outcome == Outcome::OpenFailed || report.verdict.outcome == Outcome::NoBootLoader;
     unit.message = Printable(report.verdict.message);
+    if (!report.verdict.reason.empty()) {
+      unit.message += ": " + Printable(report.verdict.reason);
+    }
     // One line: a record is whole or, cut by a crash, a line that readers leave out.
     unit.record =
         Record(slot, report, tracePath).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -301,6 +307,7 @@ int RunStationCommand(const StationOptions& options) {
 
   PrepareProcess();
   InstallStopHandlers();
+  FinishBeforeEnding();
   std::FILE* out = stdout;
   Print(out, "station " + Printable(shift.station) + ": records to " + Printable(recordsPath) +
                  (options.db.empty() ? "" : " and the database") + "; " + std::to_string(slots->size()) +
@@ -313,28 +320,23 @@ int RunStationCommand(const StationOptions& options) {
   const int status = station.Run();
   const StationTotals totals = station.Totals();
   const std::string cause = StopCause().empty() ? std::string() : " by " + StopCause();
-  Print(out, "station stopped" + cause + ": " + std::to_string(totals.finished + totals.failed) + " units, " +
-                 std::to_string(totals.finished) + " finished, " + std::to_string(totals.failed) + " failed, in " +
-                 ClockText(totals.seconds) + "\n");
+  const std::string unrecorded =
+      totals.notRecorded == 0 ? std::string() : " (" + std::to_string(totals.notRecorded) + " not in the records)";
+  Print(out, "station stopped" + cause + ": " + station::UnitsText(totals.finished + totals.failed) + ", " +
+                 std::to_string(totals.finished) + " finished, " + std::to_string(totals.failed) + " failed" +
+                 unrecorded + ", in " + ClockText(totals.seconds) + "\n");
   static_cast<void>(std::fflush(out));
   RunEnded(status);
   return status;
 }
 
 int RunRecordsCommand(const RecordsOptions& options) {
-  station::RecordFilter filter{{}, {}, options.outcome, options.slot, options.lot};
-  for (const auto& [text, field, name] :
-       {std::tuple{options.since, &filter.since, "--since"}, std::tuple{options.until, &filter.until, "--until"}}) {
-    if (text.empty()) {
-      continue;
-    }
-    const auto time = station::FilterTime(text);
-    if (!time) {
-      Print(stderr, std::string("fwupdate-cli: ") + name + " '" + text +
-                        "': not a time; write it in UTC as 2025-03-04, 2025-03-04T13:05 or 2025-03-04T13:05:09\n");
-      return kExitUsage;
-    }
-    *field = *time;
+  station::RecordFilter filter;
+  if (const std::string problem =
+          station::MakeFilter(options.since, options.until, options.outcome, options.slot, options.lot, filter);
+      !problem.empty()) {
+    Print(stderr, "fwupdate-cli: " + problem + "\n");
+    return kExitUsage;
   }
   if (!options.db.empty()) {
     return RunRecordsFromDatabase(options, filter);
@@ -343,31 +345,28 @@ int RunRecordsCommand(const RecordsOptions& options) {
     Print(stderr, "fwupdate-cli: records: name the records file(s), or --db CONNINFO\n");
     return kExitUsage;
   }
-  station::RecordsRead read;
+  const auto format = options.format == "csv"    ? station::RecordsFormat::Csv
+                      : options.format == "json" ? station::RecordsFormat::Json
+                                                 : station::RecordsFormat::Table;
+  station::RecordsReport report(format);
+  const station::RecordSink sink{
+      [&](nlohmann::ordered_json&& record) {
+        if (station::Matches(record, filter)) {
+          report.Add(record);
+        }
+      },
+      [](std::string&& warning) { Print(stderr, "fwupdate-cli: warning: " + warning + "\n"); }};
   for (const std::string& file : options.files) {
-    if (std::string error; !station::ReadRecordsFile(file, read, error)) {
+    if (std::string error; !station::StreamRecordsFile(file, sink, error)) {
       Print(stderr, "fwupdate-cli: cannot read " + error + "\n");
       return kExitUsage;
     }
   }
-  for (const std::string& warning : read.warnings) {
-    Print(stderr, "fwupdate-cli: warning: " + warning + "\n");
-  }
-  std::vector<nlohmann::ordered_json> chosen;
-  std::ranges::copy_if(read.records, std::back_inserter(chosen),
-                       [&](const nlohmann::ordered_json& record) { return station::Matches(record, filter); });
-  std::ranges::stable_sort(chosen, [](const nlohmann::ordered_json& a, const nlohmann::ordered_json& b) {
-    return a.value("started", std::string()) < b.value("started", std::string());
-  });
-  const std::string summary = station::RecordsSummary(chosen);
-  if (options.format == "csv") {
-    Print(stdout, station::RecordsCsv(chosen));
-    Print(stderr, summary);
-  } else if (options.format == "json") {
-    Print(stdout, station::RecordsJson(chosen));
-    Print(stderr, summary);
+  if (format == station::RecordsFormat::Table) {
+    Print(stdout, report.Output() + "\n" + report.Summary());
   } else {
-    Print(stdout, station::RecordsTable(chosen) + "\n" + summary);
+    Print(stdout, report.Output());
+    Print(stderr, report.Summary());
   }
   return kExitFinished;
 }

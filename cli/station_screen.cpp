@@ -44,9 +44,15 @@ std::string StationHeader(const std::string& station, const StationTotals& total
 }
 
 std::string SlotLine(const SlotView& view, std::size_t slotWidth, const LineModels& models, std::size_t width) {
-  std::string line = Printable(view.slot);
-  line.resize(std::max(line.size(), slotWidth), ' ');
-  line += "  " + StateOf(view, models);
+  // The state is what the operator acts on: the slot's name gives up its beginning first (by-path names differ
+  // at their end), as `update`'s live line does, down to its last few characters; only then is the state cut.
+  constexpr std::size_t kNameKept = 8;
+  constexpr std::size_t kGap = 2;
+  const std::string state = StateOf(view, models);
+  const std::size_t room = width > state.size() + kGap ? width - state.size() - kGap : 0;
+  std::string line = KeepEnd(Printable(view.slot), std::max(room, kNameKept));
+  line.resize(std::max(line.size(), std::min(slotWidth, room)), ' ');
+  line += std::string(kGap, ' ') + state;
   if (line.size() > width) {
     line.resize(width);
   }
@@ -81,6 +87,7 @@ StationTotals StationScreen::Totals() const {
   for (const SlotView& view : views_()) {
     totals.finished += view.status.finished;
     totals.failed += view.status.failed;
+    totals.notRecorded += view.status.notRecorded;
   }
   totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   return totals;
@@ -114,16 +121,21 @@ void StationScreen::Note(const std::string& text) {
 }
 
 void StationScreen::Draw() {
-  const auto width = static_cast<std::size_t>(std::max(20, TerminalColumns(out_) - 1));
+  const auto width = static_cast<std::size_t>(std::max(1, TerminalColumns(out_) - 1));
   const std::vector<SlotView> views = views_();
   std::size_t slotWidth = 0;
   for (const SlotView& view : views) {
     slotWidth = std::max(slotWidth, Printable(view.slot).size());
   }
   std::string frame;
-  if (linesDrawn_ != 0) {
+  if (linesDrawn_ != 0 && width != lastWidth_) {
+    // A terminal that changed its width may have wrapped the lines drawn before anew: counting them back up
+    // would land in the middle of them. The screen starts again from its top instead.
+    frame += "\033[H\033[2J";
+  } else if (linesDrawn_ != 0) {
     frame += "\033[" + std::to_string(linesDrawn_) + "A";  // back to the header
   }
+  lastWidth_ = width;
   std::string header = StationHeader(station_, Totals());
   header.resize(std::min(header.size(), width));
   frame += "\r\033[2K" + header + "\n";

@@ -26,12 +26,14 @@ struct SlotView {
 struct StationTotals {
   std::uint32_t finished = 0;
   std::uint32_t failed = 0;
-  double seconds = 0;  // since the station started
+  double seconds = 0;             // since the station started
+  std::uint32_t notRecorded = 0;  // updated (and counted above), but the record could not be written
 };
 
 // "station line-3   finished 12   failed 1   37.2 units/hour   up 0:19:21"
 std::string StationHeader(const std::string& station, const StationTotals& totals);
-// "slot1  updating 43 % 0:31 left", "slot2  finished: remove the unit", at most width characters.
+// "slot1  updating 43 % 0:31 left", "slot2  finished: remove the unit", at most width characters: a long slot name
+// gives up its beginning ("...0:00:14.0-usb-0:2:1.0-port0") before the state gives up anything.
 std::string SlotLine(const SlotView& view, std::size_t slotWidth, const LineModels& models, std::size_t width);
 
 // The station's screen. On a terminal, the header and one line per slot, redrawn at most ten times a second;
@@ -67,6 +69,7 @@ class StationScreen {
   std::chrono::steady_clock::time_point started_;
   std::size_t linesDrawn_ = 0;
   bool noteShown_ = false;
+  std::size_t lastWidth_ = 0;
   std::mutex eventMutex_;  // one plain line at a time
   RedrawThread redraw_{[this] { Draw(); }};
 };

@@ -14,6 +14,10 @@ namespace fwu::cli {
 // A reader that goes away (`| head -1`, a closed log pipe) no longer ends the program: writing to it simply fails,
 // and nothing the ports do depends on their output being read.
 void InstallStopHandlers();
+// For the station: a second request does not end the program at once either, since a unit cut off mid-update
+// would be left without its record; each update still stops at its next block boundary and is recorded as
+// interrupted. Only being killed outright ends the station without that.
+void FinishBeforeEnding();
 const std::atomic<bool>& StopFlag();
 
 // 128 + the number of the signal that asked first (130, 143, 129), or 0 while none has.

@@ -15,12 +15,18 @@ constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
 // Lock-free, so the handler may set them.
 std::atomic<bool> stopRequested{false};
 std::atomic<int> firstSignal{0};
+std::atomic<bool> finishFirst{false};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
 void OnStopSignal(int signal) {
   int none = 0;
   if (!firstSignal.compare_exchange_strong(none, signal)) {
-    _exit(kSignalStatusBase + firstSignal.load());
+    if (!finishFirst.load()) {
+      _exit(kSignalStatusBase + firstSignal.load());
+    }
+    constexpr char kNote[] = "fwupdate-cli: stopping: each update ends at its next block and is recorded first\n";
+    static_cast<void>(write(STDERR_FILENO, kNote, sizeof(kNote) - 1));
+    return;
   }
   stopRequested = true;
 }
@@ -41,6 +47,10 @@ void InstallStopHandlers() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void FinishBeforeEnding() {
+  finishFirst = true;
 }
 
 const std::atomic<bool>& StopFlag() {

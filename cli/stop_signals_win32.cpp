@@ -13,6 +13,7 @@ constexpr int kHangUpStatus = 129;     // SIGHUP
 std::atomic<bool> stopRequested{false};
 std::atomic<DWORD> firstEvent{MAXDWORD};
 std::atomic<int> endStatus{0};
+std::atomic<bool> finishFirst{false};
 HANDLE runEnded = nullptr;  // set by RunEnded; made before the handler is installed
 
 bool IsClosing(DWORD event) {
@@ -30,6 +31,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   }
   DWORD none = MAXDWORD;
   if (!firstEvent.compare_exchange_strong(none, event)) {
+    if (finishFirst.load() && !IsClosing(event)) {
+      return TRUE;  // the station ends once every update is recorded
+    }
     ExitProcess(static_cast<UINT>(StatusOf(firstEvent.load())));
   }
   stopRequested = true;
@@ -46,6 +50,10 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 void InstallStopHandlers() {
   runEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void FinishBeforeEnding() {
+  finishFirst = true;
 }
 
 const std::atomic<bool>& StopFlag() {

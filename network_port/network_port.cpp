@@ -29,6 +29,7 @@ NetworkPort::~NetworkPort() {
 OpenResult NetworkPort::Open(const std::string& portName) {
   Close();
   reason_.clear();
+  reached_ = false;
   server_ = ParseNetworkUrl(portName, &reason_);
   if (!server_) {
     return OpenResult::OpenFailed;
@@ -36,6 +37,7 @@ OpenResult NetworkPort::Open(const std::string& portName) {
   if (!connection_->Connect(*server_, kConnectLimitMs, reason_)) {
     return OpenResult::OpenFailed;
   }
+  reached_ = true;
   open_ = true;
   if (server_->scheme == Scheme::RawTcp) {
     Note("connected to " + server_->HostPort() +
@@ -77,6 +79,10 @@ OpenResult NetworkPort::Negotiate() {
     return OpenResult::WriteSettingsFailed;
   }
   return OpenResult::Ok;
+}
+
+std::string NetworkPort::LostReason() const {
+  return open_ && lost_ && server_ ? server_->HostPort() + " closed the connection" : std::string();
 }
 
 void NetworkPort::Close() {

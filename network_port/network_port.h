@@ -42,6 +42,11 @@ class NetworkPort final : public SerialPort {
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;
   [[nodiscard]] std::string OpenFailureReason() const override { return reason_; }
+  [[nodiscard]] std::string LostReason() const override;
+  // Whether the last Open reached the server (the connection was made), whatever came after: a server that then
+  // closes the connection before the line is set is there, with no line to give (ser2net when the device behind
+  // it is gone).
+  [[nodiscard]] bool ServerReached() const { return reached_; }
   void SetNotes(PortNotes* notes) override { notes_ = notes; }
 
  private:
@@ -65,6 +70,7 @@ class NetworkPort final : public SerialPort {
   std::array<std::uint8_t, 4096> received_{};
   bool open_ = false;
   bool lost_ = false;
+  bool reached_ = false;
   std::string reason_;
   PortNotes* notes_ = nullptr;
 };

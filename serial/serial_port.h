@@ -55,6 +55,9 @@ class SerialPort {
   // 10.0.0.7:2217". Empty when the port cannot tell or the last Open succeeded. The operator's message stays the
   // dialog's ("Open Err1").
   [[nodiscard]] virtual std::string OpenFailureReason() const { return {}; }
+  // Why the line went away while the port was open, where the port knows it ("10.0.0.7:4001 closed the
+  // connection"); empty while the line is there, after Close, or when the port cannot tell.
+  [[nodiscard]] virtual std::string LostReason() const { return {}; }
 
   // Waits until at least one byte has arrived or waitMs have passed, then takes what has arrived, at most
   // into.size() bytes, and returns how many. 0 means nothing came: the wait ran out, or the port gave up sooner (a

@@ -14,12 +14,20 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile();
 
-  // Opens path for appending, creating it when missing; false with the reason.
+  // Opens path for appending, creating it when missing (and closing the file open before); false with the reason.
   bool Open(const std::string& path, std::string& error);
+  // Whether the file open is still the one at its path: not moved away (log rotation), replaced or deleted since
+  // it was opened. Only then does what is appended reach the readers of the path.
+  [[nodiscard]] bool AtPath() const;
+  // Whether the file open has been deleted: what was written to it reaches nobody.
+  [[nodiscard]] bool Deleted() const;
   // Writes all of bytes at the end of the file, then flushes them to the disk; false with the reason.
   bool AppendAndSync(std::string_view bytes, std::string& error);
 
  private:
+  void Close();
+
+  std::string path_;
   int fd_ = -1;
 };
 

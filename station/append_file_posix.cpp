@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,12 +10,19 @@
 namespace fwu::station {
 
 AppendFile::~AppendFile() {
+  Close();
+}
+
+void AppendFile::Close() {
   if (fd_ >= 0) {
     ::close(fd_);
   }
+  fd_ = -1;
 }
 
 bool AppendFile::Open(const std::string& path, std::string& error) {
+  Close();
+  path_ = path;
   constexpr mode_t kReadableByAll = 0644;
   fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kReadableByAll);
   if (fd_ < 0) {
@@ -22,6 +30,20 @@ bool AppendFile::Open(const std::string& path, std::string& error) {
     return false;
   }
   return true;
+}
+
+bool AppendFile::AtPath() const {
+  // The same device and inode at the path, and still linked: a file renamed away, deleted or replaced by another
+  // of that name is not what a reader of the path gets.
+  struct stat open {};
+  struct stat atPath {};
+  return fd_ >= 0 && ::fstat(fd_, &open) == 0 && open.st_nlink > 0 && ::stat(path_.c_str(), &atPath) == 0 &&
+         open.st_dev == atPath.st_dev && open.st_ino == atPath.st_ino;
+}
+
+bool AppendFile::Deleted() const {
+  struct stat open {};
+  return fd_ < 0 || ::fstat(fd_, &open) != 0 || open.st_nlink == 0;
 }
 
 // NOLINTNEXTLINE(readability-make-member-function-const): it writes the file the object stands for

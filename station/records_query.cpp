@@ -5,6 +5,8 @@
 #include <cctype>
 #include <map>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 namespace fwu::station {
 
@@ -115,6 +117,25 @@ std::string StartedAsLong(const nlohmann::ordered_json& record, std::size_t leng
   return started.substr(0, length);
 }
 
+// Whether a time of the filter's shape names one that exists: a month of the year, a day of that month (29
+// February in leap years only), an hour of the day, a minute and a second.
+bool RealTime(const std::string& time) {
+  const auto number = [&](std::size_t at, std::size_t digits) { return std::stoi(time.substr(at, digits)); };
+  const int year = number(0, 4);
+  const int month = number(5, 2);
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) {
+    return false;
+  }
+  const int days = kDays[static_cast<std::size_t>(month - 1)] + (month == 2 && leap ? 1 : 0);
+  const int day = number(8, 2);
+  constexpr std::array<std::pair<std::size_t, int>, 3> kClock{{{11, 23}, {14, 59}, {17, 59}}};
+  return day >= 1 && day <= days && std::ranges::all_of(kClock, [&](const auto& part) {
+           return time.size() <= part.first || number(part.first, 2) <= part.second;
+         });
+}
+
 }  // namespace
 
 std::optional<std::string> FilterTime(const std::string& text) {
@@ -139,7 +160,43 @@ std::optional<std::string> FilterTime(const std::string& text) {
   if (time.size() > 10) {
     time[10] = 'T';
   }
+  if (!RealTime(time)) {
+    return std::nullopt;
+  }
   return time;
+}
+
+const std::vector<std::string_view>& OutcomeNames() {
+  static const std::vector<std::string_view> names = {"finished",        "open_failed",   "no_boot_loader",
+                                                      "program_unknown", "device_error",  "link_failure",
+                                                      "interrupted",     "internal_error"};
+  return names;
+}
+
+std::string MakeFilter(const std::string& since, const std::string& until, const std::string& outcome,
+                       const std::string& slot, const std::string& lot, RecordFilter& filter) {
+  filter = {{}, {}, outcome, slot, lot};
+  for (const auto& [text, field, name] :
+       {std::tuple{&since, &filter.since, "--since"}, std::tuple{&until, &filter.until, "--until"}}) {
+    if (text->empty()) {
+      continue;
+    }
+    const auto time = FilterTime(*text);
+    if (!time) {
+      return std::string(name) + " '" + *text +
+             "': not a time; write a date and time that exist, in UTC, as 2025-03-04, 2025-03-04T13, "
+             "2025-03-04T13:05 or 2025-03-04T13:05:09";
+    }
+    *field = *time;
+  }
+  if (!outcome.empty() && std::ranges::find(OutcomeNames(), outcome) == OutcomeNames().end()) {
+    std::string names;
+    for (const std::string_view name : OutcomeNames()) {
+      names += (names.empty() ? "" : ", ") + std::string(name);
+    }
+    return "--outcome '" + outcome + "': no record has that outcome; one of: " + names;
+  }
+  return {};
 }
 
 bool Matches(const nlohmann::ordered_json& record, const RecordFilter& filter) {
@@ -154,79 +211,127 @@ bool Matches(const nlohmann::ordered_json& record, const RecordFilter& filter) {
          (filter.lot.empty() || Field(record, "/lot") == filter.lot);
 }
 
-std::string RecordsTable(const std::vector<nlohmann::ordered_json>& records) {
-  std::vector<std::vector<std::string>> rows;
-  rows.emplace_back();
-  for (const Column& column : kTableColumns) {
-    rows.back().emplace_back(column.header);
-  }
-  for (const auto& record : records) {
-    rows.emplace_back();
-    for (const Column& column : kTableColumns) {
-      rows.back().push_back(ForTable(Field(record, column.pointer)));
+void RecordsReport::Add(const nlohmann::ordered_json& record) {
+  const std::string started = Field(record, "/started");
+  std::string text = started;
+  switch (format_) {
+    case RecordsFormat::Table:
+      for (const Column& column : kTableColumns) {
+        text += '\0';
+        text += ForTable(Field(record, column.pointer));
+      }
+      break;
+    case RecordsFormat::Csv:
+      for (std::size_t i = 0; i < kCsvColumns.size(); ++i) {
+        text += std::string(i == 0 ? "" : ",") + CsvField(Field(record, kCsvColumns[i].pointer));
+      }
+      text += "\r\n";
+      break;
+    case RecordsFormat::Json: {
+      // As the element of an array dumped with an indent of two: each of its lines two further in.
+      constexpr int kIndent = 2;
+      const std::string dumped = record.dump(kIndent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+      text += "  ";
+      for (const char c : dumped) {
+        text += c;
+        if (c == '\n') {
+          text += "  ";
+        }
+      }
+      break;
     }
   }
+  rows_.push_back({std::move(text), started.size()});
+
+  ++tally_.units;
+  if (Field(record, "/outcome") == "finished") {
+    ++tally_.finished;
+  } else {
+    ++tally_.failures[Field(record, "/message")];
+  }
+  const std::string ended = Field(record, "/ended");
+  tally_.first = tally_.first.empty() || (!started.empty() && started < tally_.first) ? started : tally_.first;
+  tally_.last = std::max(tally_.last, ended.empty() ? started : ended);
+}
+
+std::string RecordsReport::Output() {
+  const auto key = [](const Row& row) { return std::string_view(row.text).substr(0, row.keyLength); };
+  std::ranges::stable_sort(rows_, [&](const Row& a, const Row& b) { return key(a) < key(b); });
+  std::string output;
+  if (format_ == RecordsFormat::Csv) {
+    for (std::size_t i = 0; i < kCsvColumns.size(); ++i) {
+      output += std::string(i == 0 ? "" : ",") + std::string(kCsvColumns[i].header);
+    }
+    output += "\r\n";
+    for (const Row& row : rows_) {
+      output.append(row.text, row.keyLength);
+    }
+  } else if (format_ == RecordsFormat::Json) {
+    if (rows_.empty()) {
+      return "[]\n";
+    }
+    output = "[\n";
+    for (const Row& row : rows_) {
+      output.append(row.text, row.keyLength).append(&row == &rows_.back() ? "\n" : ",\n");
+    }
+    output += "]\n";
+  } else {
+    output = TableText();
+  }
+  return output;
+}
+
+std::string RecordsReport::TableText() const {
+  // The cells of a row: what follows each NUL after the start.
+  const auto cells = [](const Row& row) {
+    std::vector<std::string_view> split;
+    std::string_view rest = std::string_view(row.text).substr(row.keyLength);
+    while (!rest.empty()) {
+      rest.remove_prefix(1);
+      const std::size_t end = rest.find('\0');
+      split.push_back(rest.substr(0, end));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    }
+    split.resize(kTableColumns.size());
+    return split;
+  };
   std::array<std::size_t, kTableColumns.size()> widths{};
-  for (const auto& row : rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      widths[i] = std::max(widths[i], row[i].size());
+  for (std::size_t i = 0; i < kTableColumns.size(); ++i) {
+    widths[i] = kTableColumns[i].header.size();
+  }
+  for (const Row& row : rows_) {
+    const auto split = cells(row);
+    for (std::size_t i = 0; i < split.size(); ++i) {
+      widths[i] = std::max(widths[i], split[i].size());
     }
   }
   std::string table;
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) {
-        line += std::string(widths[i] - row[i].size() + 2, ' ');
+  const auto addLine = [&](const std::vector<std::string_view>& line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      table += line[i];
+      if (i + 1 < line.size()) {
+        table.append(widths[i] - line[i].size() + 2, ' ');
       }
     }
-    table += line + "\n";
+    table += '\n';
+  };
+  std::vector<std::string_view> header;
+  for (const Column& column : kTableColumns) {
+    header.push_back(column.header);
+  }
+  addLine(header);
+  for (const Row& row : rows_) {
+    addLine(cells(row));
   }
   return table;
 }
 
-std::string RecordsCsv(const std::vector<nlohmann::ordered_json>& records) {
-  std::string csv;
-  for (std::size_t i = 0; i < kCsvColumns.size(); ++i) {
-    csv += std::string(i == 0 ? "" : ",") + std::string(kCsvColumns[i].header);
-  }
-  csv += "\r\n";
-  for (const auto& record : records) {
-    for (std::size_t i = 0; i < kCsvColumns.size(); ++i) {
-      csv += std::string(i == 0 ? "" : ",") + CsvField(Field(record, kCsvColumns[i].pointer));
-    }
-    csv += "\r\n";
-  }
-  return csv;
-}
-
-std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records) {
-  constexpr int kIndent = 2;
-  return nlohmann::ordered_json(records).dump(kIndent, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-         "\n";
-}
-
-std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records) {
-  RecordsTally tally;
-  for (const auto& record : records) {
-    ++tally.units;
-    if (Field(record, "/outcome") == "finished") {
-      ++tally.finished;
-    } else {
-      ++tally.failures[Field(record, "/message")];
-    }
-    const std::string started = Field(record, "/started");
-    const std::string ended = Field(record, "/ended");
-    tally.first = tally.first.empty() || (!started.empty() && started < tally.first) ? started : tally.first;
-    tally.last = std::max(tally.last, ended.empty() ? started : ended);
-  }
-  return SummaryText(tally);
-}
+std::string RecordsReport::Summary() const { return SummaryText(tally_); }
 
 std::string SummaryText(const RecordsTally& tally) {
   std::string summary = "units: " + std::to_string(tally.units) + ", finished: " + std::to_string(tally.finished) +
                         ", failed: " + std::to_string(tally.units - tally.finished) + "\n";
+  // Messages that read alike once made fit for a table count as one.
   std::map<std::string, std::size_t> shown;
   for (const auto& [message, count] : tally.failures) {
     shown[ForTable(message)] += count;
@@ -240,6 +345,34 @@ std::string SummaryText(const RecordsTally& tally) {
     summary += "first: " + tally.first + ", last: " + tally.last + "\n";
   }
   return summary;
+}
+
+namespace {
+
+std::string Report(const std::vector<nlohmann::ordered_json>& records, RecordsFormat format, bool summary) {
+  RecordsReport report(format);
+  for (const auto& record : records) {
+    report.Add(record);
+  }
+  return summary ? report.Summary() : report.Output();
+}
+
+}  // namespace
+
+std::string RecordsTable(const std::vector<nlohmann::ordered_json>& records) {
+  return Report(records, RecordsFormat::Table, false);
+}
+
+std::string RecordsCsv(const std::vector<nlohmann::ordered_json>& records) {
+  return Report(records, RecordsFormat::Csv, false);
+}
+
+std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records) {
+  return Report(records, RecordsFormat::Json, false);
+}
+
+std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records) {
+  return Report(records, RecordsFormat::Table, true);
 }
 
 }  // namespace fwu::station

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -20,19 +21,19 @@ struct RecordFilter {
   std::string lot;
 };
 
-// The time in a filter's form without its "Z", or nothing when it is not one.
+// The time in a filter's form without its "Z", or nothing when it is not one (a date that does not exist, such as
+// 2026-02-30, is none).
 std::optional<std::string> FilterTime(const std::string& text);
 
+// The outcomes a record can have, as the station writes them.
+const std::vector<std::string_view>& OutcomeNames();
+
+// The filter of a command line: empty when every value is one a record can match, otherwise what is wrong and
+// what would be taken ("--outcome 'finshed': no record has that outcome; one of: finished, ...").
+std::string MakeFilter(const std::string& since, const std::string& until, const std::string& outcome,
+                       const std::string& slot, const std::string& lot, RecordFilter& filter);
+
 bool Matches(const nlohmann::ordered_json& record, const RecordFilter& filter);
-
-// The records as a table for a person, as CSV for a spreadsheet (a header line, every field of the record, RFC
-// 4180 quoting) and as a JSON array.
-std::string RecordsTable(const std::vector<nlohmann::ordered_json>& records);
-std::string RecordsCsv(const std::vector<nlohmann::ordered_json>& records);
-std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records);
-
-// units, finished, failed, each failure message with its count (most frequent first), first and last time.
-std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records);
 
 // What the summary says, counted from records or by a database.
 struct RecordsTally {
@@ -43,5 +44,40 @@ struct RecordsTally {
   std::string last;                             // the latest end (or start)
 };
 std::string SummaryText(const RecordsTally& tally);
+
+enum class RecordsFormat { Table, Csv, Json };
+
+// The chosen records as they come, a file at a time, kept only in the form they are printed in: what the report
+// holds is about the size of its output, whatever the size of the files read. The summary is counted as they
+// come.
+class RecordsReport {
+ public:
+  explicit RecordsReport(RecordsFormat format) : format_(format) {}
+  void Add(const nlohmann::ordered_json& record);
+  // The records sorted by their start (those that start together in the order they came): a table, CSV with its
+  // header, or a JSON array.
+  [[nodiscard]] std::string Output();
+  // units, finished, failed, each failure message with its count (most frequent first), first and last time.
+  [[nodiscard]] std::string Summary() const;
+
+ private:
+  struct Row {
+    std::string text;  // the record's start, then its output: cells apart by NUL for the table
+    std::size_t keyLength;
+  };
+  [[nodiscard]] std::string TableText() const;
+
+  RecordsFormat format_;
+  std::vector<Row> rows_;
+  RecordsTally tally_;
+};
+
+// The records as a table for a person, as CSV for a spreadsheet (a header line, every field of the record, RFC
+// 4180 quoting) and as a JSON array.
+std::string RecordsTable(const std::vector<nlohmann::ordered_json>& records);
+std::string RecordsCsv(const std::vector<nlohmann::ordered_json>& records);
+std::string RecordsJson(const std::vector<nlohmann::ordered_json>& records);
+
+std::string RecordsSummary(const std::vector<nlohmann::ordered_json>& records);
 
 }  // namespace fwu::station

@@ -35,6 +35,7 @@ class WatchedPort : public SerialPort, private PortNotes {
   void Close() override;
   [[nodiscard]] bool IsOpen() const override { return inner_.IsOpen(); }
   [[nodiscard]] std::string OpenFailureReason() const override { return inner_.OpenFailureReason(); }
+  [[nodiscard]] std::string LostReason() const override { return inner_.LostReason(); }
   std::size_t Read(std::span<std::uint8_t> into, std::uint32_t waitMs) override;
   WriteOutcome Write(std::span<const std::uint8_t> bytes) override;
   void Purge() override;

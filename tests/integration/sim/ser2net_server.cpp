@@ -47,13 +47,15 @@ std::uint16_t FreePort() {
   return port;
 }
 
-Ser2net::Ser2net(const TempDir& dir, const std::string& device, bool rfc2217) : port_(FreePort()) {
-  const std::string config = dir.Path("ser2net.yaml");
+Ser2net::Ser2net(const TempDir& dir, const std::string& device, bool rfc2217, std::uint16_t port)
+    : port_(port == 0 ? FreePort() : port) {
+  const std::string config = dir.Path("ser2net-" + std::to_string(port_) + ".yaml");
   std::ofstream(config) << "connection: &controller\n"
                         << "  accepter: " << (rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << port_
                         << "\n  connector: serialdev," << device << ",38400n81,local\n";
   process_ = std::make_unique<FwsimProcess>(
-      std::vector<std::string>{"-n", "-u", "-c", config, "-P", dir.Path("ser2net.pid")}, SER2NET_PATH);
+      std::vector<std::string>{"-n", "-u", "-c", config, "-P", dir.Path("ser2net-" + std::to_string(port_) + ".pid")},
+      SER2NET_PATH);
   for (int polls = 0; polls < kDeadlineMs / 10 && !Listening(port_); ++polls) {
     poll(nullptr, 0, 10);  // the condition waited for is ser2net's listening socket
   }

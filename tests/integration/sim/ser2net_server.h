@@ -17,7 +17,8 @@ std::uint16_t FreePort();
 // SER2NET_PATH names the program.
 class Ser2net {
  public:
-  Ser2net(const TempDir& dir, const std::string& device, bool rfc2217);
+  // port: the TCP port to serve on (a server started again where it was); 0 for a free one.
+  Ser2net(const TempDir& dir, const std::string& device, bool rfc2217, std::uint16_t port = 0);
   [[nodiscard]] bool Ready() const;
   [[nodiscard]] std::uint16_t Port() const { return port_; }
   [[nodiscard]] std::string Output() const { return process_->ErrorOutput(); }

@@ -50,19 +50,30 @@ class StationOutput {
   explicit StationOutput(FwsimProcess& station) : station_(station) {}
   // Reads lines until one holds both texts; false at the deadline. What was read stays in Seen().
   bool WaitFor(const std::string& slot, const std::string& state) {
-    for (int round = 0; round < kRounds;) {
+    return WaitForEach({slot}, [&](const std::string& line) { return line.find(state) != std::string::npos; });
+  }
+  // Reads lines until each slot has had a line whose state is state, exactly.
+  bool WaitForState(const std::vector<std::string>& slots, const std::string& state) {
+    return WaitForEach(slots, [&](const std::string& line) { return line.ends_with("  " + state); });
+  }
+
+ private:
+  bool WaitForEach(std::vector<std::string> slots, const std::function<bool(const std::string&)>& wanted) {
+    for (int round = 0; round < kRounds && !slots.empty();) {
       const std::string line = station_.ReadLine();
       if (line.empty()) {
         ++round;
         continue;
       }
       seen_ += line + "\n";
-      if (line.find(slot) != std::string::npos && line.find(state) != std::string::npos) {
-        return true;
-      }
+      std::erase_if(slots, [&](const std::string& slot) {
+        return line.find("  " + slot + "  ") != std::string::npos && wanted(line);
+      });
     }
-    return false;
+    return slots.empty();
   }
+
+ public:
   [[nodiscard]] const std::string& Seen() const { return seen_; }
 
  private:
@@ -232,6 +243,85 @@ TEST(StationTest, ASlotBehindADeviceServer) {
   }
   EXPECT_EQ(written[0]["outcome"], "finished");
   EXPECT_EQ(written[1]["outcome"], "device_error");
+}
+
+// socket:// slots behind ser2net with its defaults (one session at a time, a new connection dropped while the last
+// one closes): each slot's try and update follow each other at once, unit after unit, and every unit finishes, is
+// written whole and recorded once, never "ACK receive timeout" for a healthy unit.
+TEST(StationTest, SocketSlotsBehindSer2netFinishEveryUnit) {
+  constexpr int kSlots = 4;
+  constexpr int kUnitsEach = 5;
+  TempDir dir;
+  const ImageFiles images(dir, 4, 2);
+  std::vector<std::string> links;
+  std::vector<std::unique_ptr<Ser2net>> servers;
+  std::vector<std::string> urls;
+  std::vector<std::string> args = {"station",     "--main",    images.main,           "--second",
+                                   images.second, "--records", dir.Path("line.jsonl")};
+  for (int i = 0; i < kSlots; ++i) {
+    links.push_back(dir.Path("controller" + std::to_string(i)));
+    servers.push_back(std::make_unique<Ser2net>(dir, links.back(), false));
+    ASSERT_TRUE(servers.back()->Ready()) << servers.back()->Output();
+    urls.push_back("socket://127.0.0.1:" + std::to_string(servers.back()->Port()));
+    args.push_back(urls.back());
+  }
+  FwsimProcess station(args, CLI_PATH);
+  ASSERT_FALSE(station.ReadLine().empty());
+  StationOutput output(station);
+  for (int round = 0; round < kUnitsEach; ++round) {
+    std::vector<std::unique_ptr<FwsimProcess>> units;
+    for (int i = 0; i < kSlots; ++i) {
+      units.push_back(Plug(links[static_cast<std::size_t>(i)],
+                           dir.Path("u" + std::to_string(round) + std::to_string(i) + ".log"),
+                           {"--expect-main", images.main, "--expect-second", images.second}));
+    }
+    ASSERT_TRUE(output.WaitForState(urls, "finished: remove the unit")) << output.Seen() << station.ErrorOutput();
+    for (auto& unit : units) {
+      EXPECT_NE(Unplug(unit).find("memory: main equal, second equal"), std::string::npos) << round;
+    }
+    ASSERT_TRUE(output.WaitForState(urls, "waiting for a unit")) << output.Seen();
+  }
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(), 130);
+  const std::vector<nlohmann::ordered_json> written = ReadRecords(dir.Path("line.jsonl"));
+  EXPECT_EQ(written.size(), static_cast<std::size_t>(kSlots * kUnitsEach));
+  for (const auto& record : written) {
+    EXPECT_EQ(record["outcome"], "finished") << record.dump();
+  }
+}
+
+// A device server restarted while a finished unit stays in its slot: the slot says the server cannot be reached,
+// then, with the server back and the unit answering, waits for it to go; it is not updated again.
+TEST(StationTest, ADeviceServerRestartedWithAUnitLeftIn) {
+  TempDir dir;
+  const ImageFiles images(dir, 4, 2);
+  const std::string link = dir.Path("controller");
+  auto server = std::make_unique<Ser2net>(dir, link, true);
+  ASSERT_TRUE(server->Ready()) << server->Output();
+  const std::uint16_t port = server->Port();
+  const std::string url = "rfc2217://127.0.0.1:" + std::to_string(port);
+  const std::string records = dir.Path("line.jsonl");
+  FwsimProcess station({"station", "--main", images.main, "--second", images.second, "--records", records, url},
+                       CLI_PATH);
+  ASSERT_FALSE(station.ReadLine().empty());
+  StationOutput output(station);
+  auto unit = Plug(link, dir.Path("unit.log"), {});
+  ASSERT_TRUE(output.WaitForState({url}, "finished: remove the unit")) << output.Seen() << station.ErrorOutput();
+  server->Stop();
+  server.reset();
+  ASSERT_TRUE(output.WaitFor(url, "finished: remove the unit (no port: Open Err1: connection refused by 127.0.0.1:"))
+      << output.Seen();
+  server = std::make_unique<Ser2net>(dir, link, true, port);
+  ASSERT_TRUE(server->Ready()) << server->Output();
+  ASSERT_TRUE(output.WaitForState({url}, "finished: remove the unit")) << output.Seen();
+  const int triesBefore = CountLinesWith(dir.Path("unit.log"), " in id ");
+  ASSERT_TRUE(WaitUntil([&] { return CountLinesWith(dir.Path("unit.log"), " in id ") >= triesBefore + 3; }));
+  EXPECT_EQ(CountLinesWith(dir.Path("unit.log"), "cmd=0A:00"), 1);
+  Unplug(unit);
+  ASSERT_TRUE(output.WaitForState({url}, "waiting for a unit")) << output.Seen();
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(), 130);
+  EXPECT_EQ(ReadRecords(records).size(), 1U);
 }
 
 // Stopped in the middle of an update: by kill -9, the file holds whole records only, one per line; by Ctrl-C,

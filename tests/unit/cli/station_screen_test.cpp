@@ -8,6 +8,7 @@ namespace {
 // Each slot's line in the operator's words, padded to the widest slot and cut to the terminal; the header's rate
 // counts every unit, finished or failed, over the time since start.
 TEST(StationScreenTest, SlotLinesAndHeader) {
+  const std::string kByPath = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2.1.4:1.0-port0";
   const LineModels models(CarriedImages(), 4);
   const auto status = [](station::SlotState state, std::string message = {}) {
     station::SlotStatus s;
@@ -31,7 +32,16 @@ TEST(StationScreenTest, SlotLinesAndHeader) {
       {{"s1", status(station::SlotState::Failed, "0012 : Errors"), std::nullopt},
        80,
        "s1     failed: 0012 : Errors: remove the unit"},
-      {{"s1", status(station::SlotState::Failed, "0012 : Errors"), std::nullopt}, 20, "s1     failed: 0012 "},
+      {{"s1", status(station::SlotState::Failed, "0012 : Errors"), std::nullopt}, 20, "s1  failed: 0012 : E"},
+      // A by-path name at 80 and 40 columns: its beginning goes first, down to its last eight characters, before the
+      // state is cut.
+      {{kByPath, status(station::SlotState::Updating), PortProgress{2304, 46, "  2 %"}},
+       80,
+       "...serial/by-path/pci-0000:00:14.0-usb-0:2.1.4:1.0-port0  updating 2 % 1:14 left"},
+      {{kByPath, status(station::SlotState::Finished), std::nullopt}, 40, "...:1.0-port0  finished: remove the unit"},
+      {{kByPath, status(station::SlotState::Failed, "     -22 : EOT reception timeout"), std::nullopt},
+       40,
+       "...port0  failed:      -22 : EOT recepti"},
       {{"s\x1b]", status(station::SlotState::Finished), std::nullopt}, 80, "s\\x1B]  finished: remove the unit"},
   };
   for (const Row& row : rows) {

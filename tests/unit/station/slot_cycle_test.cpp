@@ -168,7 +168,7 @@ TEST(SlotCycleTest, OneMissedTryIsNoRemoval) {
   SlotSeams seams = fixture.Seams();
   int tries = 0;
   const auto probe = seams.probe;
-  seams.probe = [&](const std::string& device, bool hold) {
+  seams.probe = [&](const std::string& device, bool hold) -> ProbeResult {
     if (fixture.Time().NowMs() >= 300'000) {
       return probe(device, hold);
     }
@@ -186,6 +186,77 @@ TEST(SlotCycleTest, OneMissedTryIsNoRemoval) {
   EXPECT_GT(tries, 180);
   EXPECT_LT(tries, 260);
   EXPECT_EQ(cycle.Status().state, SlotState::WaitingForUnit);
+}
+
+// A slot behind a device server: the server away for a while (restarted) with a unit left in is no removal, and
+// says why on the slot's line once; a server that refuses the update's connection while it closes the try's is
+// tried again, and the unit recorded once; a unit that stops answering while the server answers is gone.
+TEST(SlotCycleTest, BehindADeviceServer) {
+  constexpr char kRefused[] = "Open Err1: connection refused by 127.0.0.1:4001";
+  struct Row {
+    const char* name;
+    std::uint32_t awayFromMs;  // the server does not take connections from, to
+    std::uint32_t awayToMs;
+    int untouchedRuns;  // the update's first runs reach nothing (the server drops their connection)
+    std::vector<int> updated;
+    std::vector<std::string> shown;  // the slot's lines, in order
+  };
+  const std::vector<Row> rows = {
+      {"restarted with the unit left in",
+       150'000,
+       153'000,
+       0,
+       {0},
+       {"waiting for a unit", "updating", "finished: remove the unit",
+        std::string("finished: remove the unit (no port: ") + kRefused + ")", "finished: remove the unit",
+        "waiting for a unit"}},
+      {"away before the unit came",
+       0,
+       4'000,
+       0,
+       {0},
+       {std::string("waiting for a unit (no port: ") + kRefused + ")", "waiting for a unit", "updating",
+        "finished: remove the unit", "waiting for a unit"}},
+      {"the update's connection dropped twice",
+       0,
+       0,
+       2,
+       {0, 0, 0},
+       {"waiting for a unit", "updating", "finished: remove the unit", "waiting for a unit"}},
+  };
+  for (const Row& row : rows) {
+    Fixture fixture({{5'000, 300'000}}, false, 400'000);
+    SlotSeams seams = fixture.Seams();
+    const auto probe = seams.probe;
+    seams.probe = [&](const std::string& device, bool hold) -> ProbeResult {
+      const std::uint32_t now = fixture.Time().NowMs();
+      if (now >= row.awayFromMs && now < row.awayToMs) {
+        fixture.Time().Advance(1);
+        return {Presence::NoPort, kRefused};
+      }
+      return probe(device, hold);
+    };
+    const auto update = seams.update;
+    int runs = 0;
+    seams.update = [&](const std::string& device) {
+      UnitResult unit = update(device);
+      if (++runs <= row.untouchedRuns) {
+        unit.finished = false;
+        unit.untouched = true;
+        unit.record = "nothing written";
+      }
+      return unit;
+    };
+    std::vector<std::string> shown;
+    seams.changed = [&](const SlotStatus& status) { shown.push_back(StateText(status)); };
+    CycleLimits limits;
+    limits.serverStays = true;
+    SlotCycle cycle(seams, fixture.Time(), fixture.Stop(), limits);
+    cycle.Run();
+    ASSERT_EQ(fixture.updates.size(), row.updated.size()) << row.name;
+    EXPECT_EQ(fixture.records, std::vector<std::string>{"{\"unit\":0}"}) << row.name;
+    EXPECT_EQ(shown, row.shown) << row.name;
+  }
 }
 
 // The record comes before the result: a record that cannot be written stops the slot and the unit is not shown
