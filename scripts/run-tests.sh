@@ -8,8 +8,7 @@
 #   scripts/run-tests.sh --quick   day-to-day: the native build's unit and integration tests only
 #
 # Each program is built once, and what only waits runs beside what computes: the builds, the package step and the
-# fuzzers take their turns in one lane (at a lower priority, so that the suites that wait on the line are served
-# at once), while the suites that run a program against the simulated controller (the Windows tests under Wine,
+# fuzzers take their turns in one lane, while the suites that run a program against the simulated controller (the Windows tests under Wine,
 # fwupdate-cli.exe under Wine, the end-to-end suites, the native tests) start in lanes of their own as soon as what
 # they run is built. Every suite has its own Wine prefix, display and COM7 link. A suite's output is shown in one
 # piece when it ends; the times of every suite and the closing count come last.
@@ -65,32 +64,30 @@ echo "(install: $((SECONDS - started)) s)"
 wine32_probe
 echo "32-bit Wine: $WINE32_ANSWER ($WINE32_DETAIL)"
 
-# The computing lane, at a lower priority. Each build is marked when it is there, so that the lanes that run it
-# can start.
-calm=(nice -n 10)
+# The computing lane. Each build is marked when it is there, so that the lanes that run it can start.
 (
   in_step format scripts/check-format.sh
   finish_step format
   # The simulated controller first: every suite that talks to a controller runs it.
-  in_step native "${calm[@]}" cmake --preset native &&
-    in_step native "${calm[@]}" cmake --build --preset native --target fwsim
+  in_step native cmake --preset native &&
+    in_step native cmake --build --preset native --target fwsim
   mark sim
-  in_step windows-x86_64 "${calm[@]}" cmake --preset mingw-x86_64 &&
-    in_step windows-x86_64 "${calm[@]}" cmake --build --preset mingw-x86_64
+  in_step windows-x86_64 cmake --preset mingw-x86_64 &&
+    in_step windows-x86_64 cmake --build --preset mingw-x86_64
   mark mingw-x86_64
   # The 32-bit program and its tests are built everywhere (warnings are errors); the tests run where they can.
-  in_step windows-i686-build "${calm[@]}" cmake --preset mingw-i686 &&
-    in_step windows-i686-build "${calm[@]}" cmake --build --preset mingw-i686
+  in_step windows-i686-build cmake --preset mingw-i686 &&
+    in_step windows-i686-build cmake --build --preset mingw-i686
   mark mingw-i686
   finish_step windows-i686-build
-  in_step native "${calm[@]}" cmake --build --preset native
+  in_step native cmake --build --preset native
   mark native
   # The release packages from the committed tree, the .deb built twice to compare bytes, then installed and used.
-  in_step package "${calm[@]}" scripts/package.sh --check-reproducible deb &&
+  in_step package scripts/package.sh --check-reproducible deb &&
     in_step package tests/package/run-package-tests.sh
   finish_step package
   # shellcheck disable=SC2016 # expanded by the inner shell
-  in_step fuzz "${calm[@]}" bash -c 'cmake --workflow --preset fuzz && tests/fuzz/run-fuzzers.sh "${FWU_FUZZ_SECONDS:-12}"'
+  in_step fuzz bash -c 'cmake --workflow --preset fuzz && tests/fuzz/run-fuzzers.sh "${FWU_FUZZ_SECONDS:-12}"'
   finish_step fuzz
 ) &
 lane_pids+=($!)
