@@ -55,14 +55,20 @@ if [ -n "$quick" ]; then
   exit $?
 fi
 
-echo "== install"
+# The build tools first; the rest (Wine, the package tools, the tools the tests call) installs while the builds run.
+echo "== install (build tools)"
 install_status=0
-scripts/install-deps.sh || install_status=$?
-echo "(install: $((SECONDS - started)) s)"
+scripts/install-deps.sh --build-tools || install_status=$?
 # shellcheck source=scripts/wine32-probe.sh
 . scripts/wine32-probe.sh
-wine32_probe
-echo "32-bit Wine: $WINE32_ANSWER ($WINE32_DETAIL)"
+(
+  in_step install scripts/install-deps.sh
+  mark installed
+  wine32_probe
+  echo "32-bit Wine: $WINE32_ANSWER ($WINE32_DETAIL)" >>"$logs/install.log"
+  finish_step install
+) &
+lane_pids+=($!)
 
 # The computing lane. Each build is marked when it is there, so that the lanes that run it can start.
 (
@@ -83,6 +89,7 @@ echo "32-bit Wine: $WINE32_ANSWER ($WINE32_DETAIL)"
   in_step native cmake --build --preset native
   mark native
   # The release packages from the committed tree, the .deb built twice to compare bytes, then installed and used.
+  after installed
   in_step package scripts/package.sh --check-reproducible deb &&
     in_step package tests/package/run-package-tests.sh
   finish_step package
@@ -93,6 +100,7 @@ echo "32-bit Wine: $WINE32_ANSWER ($WINE32_DETAIL)"
 lane_pids+=($!)
 
 (
+  after installed
   after native || { not_built native native; exit; }
   in_step native ctest --preset native
   finish_step native
@@ -106,6 +114,8 @@ wine_suites() {
   local bits=$1 preset=$2
   shift 2
   local steps=("$@")
+  after installed
+  wine32_probe
   if [ "$bits" = 32 ] && [ "$WINE32_STATE" != runs ]; then
     wine32_not_run "${steps[@]}"
     return
@@ -141,6 +151,9 @@ lane_pids=()
 
 echo
 echo "Times (seconds from the start of the run; the whole run took $((SECONDS - started)) s):"
-[ "$install_status" -eq 0 ] || record_failure install
+if [ "$install_status" -ne 0 ] || [ -f "$logs/install.status" ]; then
+  record_failure install
+fi
+[ ! -f "$logs/install.end" ] || printf '  %-20s %5s to %5s\n' install "$(cat "$logs/install.start")" "$(cat "$logs/install.end")"
 count_steps format windows-i686-build windows-i686 windows-x86_64 native cli-wine-i686 cli-wine-x86_64 package fuzz \
   end-to-end-i686 end-to-end-x86_64
