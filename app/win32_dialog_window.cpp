@@ -15,8 +15,12 @@ namespace fwu {
 
 namespace {
 
-// The window answers within this long while an update runs: well inside one frame of the screen.
+// A change of the bar or a text is painted within this long while an update runs: well inside one frame of the
+// screen.
 constexpr DWORD kPumpIntervalMs = 5;
+// Input and other messages wait at most this long while nothing on the window changes (each paint serves them
+// too): about one command of a block write, and quick to the eye.
+constexpr DWORD kIdlePumpMs = 100;
 
 // A window's text as the control shows it now.
 std::string WindowText(HWND window) {
@@ -36,6 +40,7 @@ void Win32DialogWindow::Attach(HWND dialog) {
     bar_.minimum = static_cast<int>(SendToProgressBar(PBM_GETRANGE, TRUE, 0));
     bar_.maximum = static_cast<int>(SendToProgressBar(PBM_GETRANGE, FALSE, 0));
     bar_.position = static_cast<int>(SendToProgressBar(PBM_GETPOS, 0, 0));
+    shownPosition_ = bar_.position;
     MeasureBar();
   }
 }
@@ -52,6 +57,7 @@ void Win32DialogWindow::SetControlText(int controlId, const std::string& text) {
   const char* wanted = text.c_str();  // ends at the first NUL, as the control would keep it
   if (WindowText(control) != wanted) {
     SetWindowTextA(control, wanted);
+    repaintPending_ = true;
   }
 }
 
@@ -64,8 +70,9 @@ void Win32DialogWindow::ProgressSetRange(std::uint16_t maximum) {
   SendToProgressBar(PBM_SETRANGE, 0, MAKELPARAM(kMinimum, maximum));
   bar_.minimum = kMinimum;
   bar_.maximum = maximum;
-  // The control keeps its position inside the new range.
+  // The control keeps its position inside the new range, by rules of its own: it is asked once.
   bar_.position = std::max(bar_.minimum, std::min(bar_.position, bar_.maximum));
+  shownPosition_ = static_cast<int>(SendToProgressBar(PBM_GETPOS, 0, 0));
   MeasureBar();
   ShowBar();
 }
@@ -91,6 +98,7 @@ void Win32DialogWindow::ProgressStepIt() {
   SendToProgressBar(PBM_SETPOS, static_cast<WPARAM>(bar_.position), 0);
   SendToProgressBar(PBM_STEPIT, 0, 0);
   bar_.position = static_cast<int>(SendToProgressBar(PBM_GETPOS, 0, 0));
+  shownPosition_ = bar_.position;
 }
 
 // Keeps the window painting and answering while the update runs on this thread. The dialog manager is left out,
@@ -98,18 +106,29 @@ void Win32DialogWindow::ProgressStepIt() {
 // guarded against closing while it writes the controller.
 //
 // The update asks after every block, and where the images hold long erased stretches it asks hundreds of times
-// in a row without a pause. Each look at the queue is a call into the window system (under Wine a round trip to
-// its server), so the queue is looked at only when a few milliseconds have passed since the last look, and always
-// once the bar has reached its end: the window still answers at once to the eye, and a quit message that comes
-// during the update is still dropped.
+// in a row without a pause. Every look at the queue is paid between the controller's closing EOT and the next
+// command, and under Wine it is several round trips to its server (on a busy PC as many waits for a processor),
+// with a flush of the window's picture to the display when the queue turns out empty. Most blocks change nothing
+// that shows (the bar's length changes every few blocks, the percentage every twenty or so). So the queue is
+// looked at a few milliseconds after this window changed a control, always once the bar has reached its end, and
+// otherwise every kIdlePumpMs, when the queue's status (one call) is asked first and the queue is emptied only if
+// it holds a message, input or a control waiting to be painted. The window still answers at once to the eye, and
+// a quit message that comes during the update is still dropped.
 void Win32DialogWindow::PumpMessages() {
   const DWORD now = timeGetTime();
-  const bool due = !pumped_ || now - lastPumpMs_ >= kPumpIntervalMs || bar_.position == bar_.maximum;
+  const DWORD since = now - lastPumpMs_;
+  const bool due = !pumped_ || bar_.position == bar_.maximum || (repaintPending_ && since >= kPumpIntervalMs) ||
+                   since >= kIdlePumpMs;
   if (!due) {
     return;
   }
+  const bool repaint = repaintPending_ || !pumped_;
   pumped_ = true;
+  repaintPending_ = false;
   lastPumpMs_ = now;
+  if (!repaint && HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0) {
+    return;
+  }
   MSG message{};
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
     if (message.message == WM_QUIT) {
@@ -137,13 +156,14 @@ LRESULT Win32DialogWindow::SendToProgressBar(UINT message, WPARAM wParam, LPARAM
 }
 
 void Win32DialogWindow::ShowBar() {
-  const int shown = static_cast<int>(SendToProgressBar(PBM_GETPOS, 0, 0));
-  if (shown == bar_.position) {
+  if (shownPosition_ == bar_.position) {
     return;
   }
   const bool atAnEnd = bar_.position == bar_.minimum || bar_.position == bar_.maximum;
-  if (atAnEnd || bar_.minimum >= bar_.maximum || FilledPixels(shown) != FilledPixels(bar_.position)) {
+  if (atAnEnd || bar_.minimum >= bar_.maximum || FilledPixels(shownPosition_) != FilledPixels(bar_.position)) {
     SendToProgressBar(PBM_SETPOS, static_cast<WPARAM>(bar_.position), 0);
+    shownPosition_ = bar_.position;
+    repaintPending_ = true;
   }
 }
 

@@ -57,9 +57,11 @@ class Win32DialogWindow : public DialogWindow {
   HWND progressBar_ = nullptr;
   std::map<int, HWND> controls_;
   Bar bar_;
+  int shownPosition_ = 0;  // the control's position, as last set or read: the control moves only when told
   int barPixels_ = 0;
-  bool pumped_ = false;   // whether the queue has been looked at yet
-  DWORD lastPumpMs_ = 0;  // when it was last looked at, on the multimedia timer's tick
+  bool pumped_ = false;          // whether the queue has been looked at yet
+  DWORD lastPumpMs_ = 0;         // when it was last looked at, on the multimedia timer's tick
+  bool repaintPending_ = false;  // a control was changed since then and waits to be painted
 };
 
 }  // namespace fwu

@@ -101,7 +101,7 @@ lane_pids+=($!)
 
 (
   after installed
-  after native || { not_built native native; exit; }
+  after native || { not_built native native; finish_step native; exit; }
   in_step native ctest --preset native
   finish_step native
 ) &

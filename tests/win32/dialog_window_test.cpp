@@ -245,11 +245,14 @@ TEST_F(DialogWindowTest, PumpLooksAtTheQueueAfterAFewMillisecondsAndAtTheBarsEnd
   struct Case {
     const char* what;
     int position;  // of 10
+    int movedTo;   // where the bar is moved after the message was posted; -1 leaves it
     DWORD pauseMs;
   };
+  // Past a coarse system timer period too.
   const Case cases[] = {
-      {"mid-update, once the interval has passed", 5, 20},  // past a coarse system timer period too
-      {"at the end, right after a look", 10, 0},
+      {"mid-update, the bar unmoved, once the idle interval has passed", 5, -1, 120},
+      {"mid-update, a few milliseconds after the bar moved", 6, 7, 20},
+      {"at the end, right after a look", 10, -1, 0},
   };
   window.ProgressSetRange(10);
   for (const Case& c : cases) {
@@ -257,6 +260,9 @@ TEST_F(DialogWindowTest, PumpLooksAtTheQueueAfterAFewMillisecondsAndAtTheBarsEnd
     window.PumpMessages();
     const int before = counter.Received();
     counter.Post();
+    if (c.movedTo >= 0) {
+      window.ProgressSetPos(c.movedTo);
+    }
     Sleep(c.pauseMs);
     window.PumpMessages();
     EXPECT_EQ(counter.Received(), before + 1) << c.what;
