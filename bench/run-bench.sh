@@ -35,6 +35,7 @@
 #   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then sixteen at once)
 #   bench/run-bench.sh --station-only   only the production station's table (bench/station-table.sh)
+#   bench/run-bench.sh --no-station     leave out the production station's table
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -77,6 +78,7 @@ while [ $# -gt 0 ]; do
   --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' ;;
   --no-adapters) want_adapters= ;;
   --no-network) want_network= ;;
+  --no-station) want_station= ;;
   --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' ;;
   --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' ;;
   --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' ;;
