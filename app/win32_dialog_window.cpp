@@ -99,6 +99,7 @@ void Win32DialogWindow::ProgressStepIt() {
   SendToProgressBar(PBM_STEPIT, 0, 0);
   bar_.position = static_cast<int>(SendToProgressBar(PBM_GETPOS, 0, 0));
   shownPosition_ = bar_.position;
+  repaintPending_ = true;
 }
 
 // Keeps the window painting and answering while the update runs on this thread. The dialog manager is left out,
