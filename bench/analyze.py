@@ -33,6 +33,9 @@ TARGET_NATIVE_RATIO = 1.02
 TARGET_WINE_RATIO = 1.01
 TARGET_NATIVE_CPU_SHARE = 0.005
 TARGET_LONGEST_WAIT_US = 100_000  # before any command, beyond what the protocol asks
+# The dialog program under Wine, on an idle machine and with its processors kept busy: the operator's bench PC.
+TARGET_WINE_LONGEST_WAIT_US = 20_000
+TARGET_WINE_CPU_SHARE = 0.015
 # An adapter whose latency timer is set to 1 ms holds the controller's answers back by at most this share of the
 # plain line's update time.
 TARGET_FAST_ADAPTER_COST = 0.02
@@ -500,7 +503,15 @@ def against(pair):
     return f"{'+' if extra >= 0 else '-'}{seconds(abs(extra))} ({100 * share:+.1f} %)"
 
 
-def print_table(rows, core, load, out):
+def busy_line(busy):
+    """What competed with the run: the loops asked for, and how many still ran at its end."""
+    asked, running = busy
+    if asked == 0:
+        return "processors kept busy beside the run: none (--busy 0)\n"
+    return f"processors kept busy beside the run: {asked} loops at the same priority, {running} still running at its end\n"
+
+
+def print_table(rows, core, load, out, busy=None, not_run=()):
     names = [name for name, _ in rows]
     width = 44
     column = 24
@@ -515,6 +526,10 @@ def print_table(rows, core, load, out):
     out.write("Update of the carried images, program kind 0x10, 38400 baud (fwsim --pace behind fwu_line_tap)\n")
     if load:
         out.write(f"load average (1 min) before / after the runs: {load[0]} / {load[1]} on {os.cpu_count()} cores\n")
+    if busy:
+        out.write(busy_line(busy))
+    for name, reason in not_run:
+        out.write(f"row not run: {name}: {reason}\n")
     rule()
     line("", names)
     rule()
@@ -546,7 +561,7 @@ def print_table(rows, core, load, out):
         line("wall / floor as served", [f"{r['ratio']:.4f}" if "wall" in r else "-" for r in results],
              f"target <= {TARGET_NATIVE_RATIO:.2f} native, <= {TARGET_WINE_RATIO:.2f} Wine")
         line("longest wait before a command", [f"{ms(r['longest_wait'])}" if "wall" in r else "-" for r in results],
-             f"target <= {ms(TARGET_LONGEST_WAIT_US)}")
+             f"target <= {ms(TARGET_LONGEST_WAIT_US)}, <= {ms(TARGET_WINE_LONGEST_WAIT_US)} Wine")
         if any("timer_cost" in r for r in results):
             line("wall against the plain line's (native)",
                  [against(r["against_native"]) if "against_native" in r else "-" for r in results])
@@ -555,7 +570,7 @@ def print_table(rows, core, load, out):
                  f"target <= +{percent(TARGET_FAST_ADAPTER_COST)} with a {FAST_ADAPTER_MS} ms timer")
     line("updater's CPU time (user + sys)", [r.get("cpu_text", "-") for r in results])
     line("updater's CPU share of wall", [percent(r["cpu_share"]) if "cpu_share" in r else "-" for r in results],
-         f"target <= {percent(TARGET_NATIVE_CPU_SHARE)} native")
+         f"target <= {percent(TARGET_NATIVE_CPU_SHARE)} native, <= {percent(TARGET_WINE_CPU_SHARE)} Wine")
     if any("cpu_extra" in r for r in results):
         line("  Wine server's CPU time, same interval", [r.get("cpu_extra", "-") for r in results])
     rule()
@@ -601,9 +616,10 @@ def evaluate(name, directory, wine, latency_ms=None):
     target = TARGET_WINE_RATIO if wine else TARGET_NATIVE_RATIO
     if result["ratio"] > target:
         failures.append(f"{name}: wall / floor {result['ratio']:.4f} is above {target}")
-    if result["longest_wait"] > TARGET_LONGEST_WAIT_US:
+    longest_target = TARGET_WINE_LONGEST_WAIT_US if wine else TARGET_LONGEST_WAIT_US
+    if result["longest_wait"] > longest_target:
         failures.append(f"{name}: waited {ms(result['longest_wait'])} before a command (after "
-                        f"{result['longest_wait_steps']} progress steps), more than {ms(TARGET_LONGEST_WAIT_US)}")
+                        f"{result['longest_wait_steps']} progress steps), more than {ms(longest_target)}")
     result["latency_ms"] = latency_ms
     if "cpu_user_us" in figures:
         cpu = int(figures["cpu_user_us"]) + int(figures["cpu_sys_us"])
@@ -614,9 +630,9 @@ def evaluate(name, directory, wine, latency_ms=None):
             result["oversleep"] = int(figures["oversleep_us"])
         if "server_us" in figures:
             result["cpu_extra"] = seconds(int(figures["server_us"]))
-        if not wine and result["cpu_share"] > TARGET_NATIVE_CPU_SHARE:
-            failures.append(f"{name}: CPU share {percent(result['cpu_share'])} is above "
-                            f"{percent(TARGET_NATIVE_CPU_SHARE)}")
+        cpu_target = TARGET_WINE_CPU_SHARE if wine else TARGET_NATIVE_CPU_SHARE
+        if result["cpu_share"] > cpu_target:
+            failures.append(f"{name}: CPU share {percent(result['cpu_share'])} is above {percent(cpu_target)}")
     return result, failures
 
 
@@ -664,12 +680,14 @@ def cli_run(directory):
             "cpu_share": cpu / len(ports) / int(figures["wall_us"]) if ports else 0.0}
 
 
-def print_cli_table(single, multi, load, out):
+def print_cli_table(single, multi, load, out, busy=None):
     width = 108
     out.write(f"fwupdate-cli update: one controller, then {len(multi['ports'])} at once, each behind its own "
               "38400-baud line (fwsim --pace, fwu_line_tap)\n")
     if load:
         out.write(f"load average (1 min) before / after the runs: {load[0]} / {load[1]} on {os.cpu_count()} cores\n")
+    if busy:
+        out.write(busy_line(busy))
     out.write("-" * width + "\n")
     out.write(f"{'run, port':<18}{'outcome':<34}{'JSON seconds':>14}{'wall':>14}{'wall / floor as served':>28}\n")
     out.write("-" * width + "\n")
@@ -698,7 +716,7 @@ def print_cli_table(single, multi, load, out):
               f"{multi['figures'].get('exit_status')} ({len(multi['ports'])} ports)\n")
 
 
-def evaluate_cli(directory, load):
+def evaluate_cli(directory, load, busy=None):
     single = cli_run(os.path.join(directory, "single"))
     multi = cli_run(os.path.join(directory, "multi"))
     failures = []
@@ -715,7 +733,7 @@ def evaluate_cli(directory, load):
         if extra / single["ports"][0]["wall"] > TARGET_CLI_SLOWEST:
             failures.append(f"the slowest of {len(multi['ports'])} ports took {percent(extra / single['ports'][0]['wall'])} "
                             f"longer than the single port, more than {percent(TARGET_CLI_SLOWEST)}")
-    print_cli_table(single, multi, load, sys.stdout)
+    print_cli_table(single, multi, load, sys.stdout, busy)
     return failures
 
 
@@ -745,7 +763,13 @@ def main():
     parser.add_argument("--native", help="run directory of the native updater")
     parser.add_argument("--adapter", nargs=2, action="append", default=[], metavar=("MS", "DIR"),
                         help="run directory of the native updater behind a USB adapter with an MS ms latency timer")
-    parser.add_argument("--wine", help="run directory of fwupdate.exe under Wine")
+    parser.add_argument("--wine", nargs=2, action="append", default=[], metavar=("NAME", "DIR"),
+                        help="row NAME: run directory of fwupdate.exe under Wine")
+    parser.add_argument("--not-run", nargs=2, action="append", default=[], metavar=("NAME", "REASON"),
+                        help="a row this machine cannot run, and why (named above the table)")
+    parser.add_argument("--missing", nargs=2, action="append", default=[], metavar=("NAME", "REASON"),
+                        help="a row that should have run and did not: a missed target")
+    parser.add_argument("--busy", help="file: the busy loops asked for and those still running at the end")
     parser.add_argument("--network", help="run directory of fwupdate-cli through ser2net over RFC 2217")
     parser.add_argument("--core", help="name=value file of the core's instruction count")
     parser.add_argument("--load", nargs=2, metavar=("BEFORE", "AFTER"), help="copies of /proc/loadavg")
@@ -753,12 +777,13 @@ def main():
     args = parser.parse_args()
     rows, failures = [], []
     try:
+        busy = tuple(int(n) for n in open(args.busy).read().split()) if args.busy else None
         if args.cli:
             load = [open(path).read().split()[0] for path in args.load] if args.load else None
-            return report(evaluate_cli(args.cli, load))
+            return report(evaluate_cli(args.cli, load, busy))
         runs = [("native", args.native, False, None)]
         runs += [(f"native, {latency} ms adapter", directory, False, int(latency)) for latency, directory in args.adapter]
-        runs += [("Wine", args.wine, True, None)]
+        runs += [(name, directory, True, None) for name, directory in args.wine]
         runs += [("network, ser2net", args.network, False, None)]
         for name, directory, wine, latency_ms in runs:
             if directory:
@@ -778,7 +803,10 @@ def main():
                 failures.append(f"the update in memory read the clock {int(core['clock_calls']):,} times, "
                                 f"more than {TARGET_CLOCK_READINGS:,}")
         load = [open(path).read().split()[0] for path in args.load] if args.load else None
-        print_table(rows, core, load, sys.stdout)
+        failures += [f"{name}: not run: {reason}" for name, reason in args.missing]
+        if busy and busy[1] < busy[0]:
+            failures.append(f"only {busy[1]} of the {busy[0]} busy loops still ran at the end")
+        print_table(rows, core, load, sys.stdout, busy, args.not_run + args.missing)
     except BenchError as error:
         print(f"benchmark: {error}", file=sys.stderr)
         return 2

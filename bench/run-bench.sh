@@ -15,18 +15,22 @@
 # once, each behind its own line (bench/cli-table.sh); a third the production station (bench/station-table.sh).
 # Rows: the native updater (fwu_bench_update: RunUpdate on the POSIX port) on the plain line; the same behind a
 # USB serial adapter whose latency timer is set to 16 ms (a common default) and to 1 ms; fwupdate.exe under Wine
-# when the Windows program and the end-to-end driver are there; and fwupdate-cli through ser2net over RFC 2217
-# (bench/network-row.sh).
+# when the Windows program and the end-to-end driver are there: the shipped 32-bit program wherever the kernel
+# runs 32-bit programs (scripts/wine32-probe.sh; elsewhere the table says why that row was not run) and the 64-bit
+# one beside it; and fwupdate-cli through ser2net over RFC 2217 (bench/network-row.sh).
 #
 # Between the updater and fwsim sits fwu_line_tap: a pseudo-terminal has no baud rate, so the tap carries the
 # updater's bytes on at 38400 baud as a UART would, and times every chunk in both directions. For the adapter
 # rows it also holds the controller's answers as the adapter would: until 62 bytes wait or the latency timer has
 # run out since the first of them arrived.
 #
-#   bench/run-bench.sh                  build (release preset; mingw-x86_64 for the Wine row), run, print
+#   bench/run-bench.sh                  build (release preset; mingw-i686 and mingw-x86_64 for the Wine rows), run,
+#                                       print
 #   bench/run-bench.sh --no-build       use what is built
-#   bench/run-bench.sh --native-only    leave out the Wine row
-#   bench/run-bench.sh --wine-only      only the Wine row
+#   bench/run-bench.sh --busy N         keep N processors busy for the whole run (N loops at the same priority):
+#                                       a slow or busy PC, the same on any machine
+#   bench/run-bench.sh --native-only    leave out the Wine rows
+#   bench/run-bench.sh --wine-only      only the Wine rows
 #   bench/run-bench.sh --no-adapters    leave out the two adapter rows
 #   bench/run-bench.sh --no-network     leave out the network row (--network-only runs only the network row)
 #   bench/run-bench.sh --cli-only       only the command line's table (one port, then sixteen at once)
@@ -35,6 +39,7 @@
 #                                       own, 50 senders, 1,000,000 rows; a few minutes); --record-store-only alone
 #   bench/run-bench.sh --records-only   only the records table: `records` over 100,000 and 1,000,000 generated
 #                                       records (bench/records-table.sh)
+#   bench/run-bench.sh --no-station     leave out the production station's table
 #
 # The logs of the last run stay in build/bench/ (FWU_BENCH_OUT). Exit status: 0 all targets met, 1 a target
 # missed or an update failed, 2 the benchmark itself could not run.
@@ -44,6 +49,7 @@ REPO=$(pwd)
 readonly REPO
 readonly BUILD=${FWU_BENCH_BUILD:-$REPO/build/release}
 readonly WIN_BUILD=${FWU_BENCH_WIN_BUILD:-$REPO/build/mingw-x86_64}
+readonly WIN32_BUILD=${FWU_BENCH_WIN32_BUILD:-$REPO/build/mingw-i686}
 readonly OUT=${FWU_BENCH_OUT:-$REPO/build/bench}
 readonly MAIN_IMAGE=$REPO/update/images/main.bin
 readonly SECOND_IMAGE=$REPO/update/images/second.bin
@@ -60,13 +66,25 @@ want_cli=1
 want_station=1
 want_record_store=
 want_records=1
-for arg in "$@"; do
+busy=0
+while [ $# -gt 0 ]; do
+  arg=$1
+  shift
   case $arg in
   --no-build) build= ;;
+  --busy)
+    [[ ${1:-} =~ ^[0-9]+$ ]] || {
+      echo "--busy takes the number of processors to keep busy, e.g. --busy 2" >&2
+      exit 2
+    }
+    busy=$1
+    shift
+    ;;
   --native-only) want_wine= ;;
   --wine-only) want_native='' want_adapters='' want_network='' want_cli='' want_station='' want_records='' ;;
   --no-adapters) want_adapters= ;;
   --no-network) want_network= ;;
+  --no-station) want_station= ;;
   --network-only) want_core='' want_native='' want_adapters='' want_wine='' want_cli='' want_station='' want_records='' ;;
   --cli-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_station='' want_records='' ;;
   --station-only) want_core='' want_native='' want_adapters='' want_wine='' want_network='' want_cli='' want_records='' ;;
@@ -91,6 +109,8 @@ die() {
   exit 2
 }
 
+# shellcheck source=bench/busy.sh
+. "$REPO/bench/busy.sh"
 SIM_PID=
 TAP_PID=
 LINE_PIDS=()
@@ -99,6 +119,7 @@ cleanup() {
   for pid in $TAP_PID $SIM_PID "${LINE_PIDS[@]}"; do
     kill -TERM "$pid" 2>/dev/null || true
   done
+  busy_stop
 }
 trap cleanup EXIT
 
@@ -106,14 +127,25 @@ wine_ready() {
   [ -f "$REPO/tests/e2e/lib.sh" ] && [ -f "$REPO/tests/e2e/driver/CMakeLists.txt" ]
 }
 
+# The shipped 32-bit program runs wherever the kernel runs 32-bit programs; elsewhere its row is not run, and the
+# table says why.
+# shellcheck source=scripts/wine32-probe.sh
+. "$REPO/scripts/wine32-probe.sh"
+wine32_probe
+
 if [ -n "$build" ]; then
   say "Building (release preset)"
   cmake --workflow --preset release >"${TMPDIR:-/tmp}/fwu-bench-build.log" 2>&1 ||
     die "the release build failed (see ${TMPDIR:-/tmp}/fwu-bench-build.log)"
   if [ -n "$want_wine" ] && wine_ready; then
-    say "Building the Windows program (mingw-x86_64 preset)"
+    say "Building the 64-bit Windows program (mingw-x86_64 preset)"
     cmake --workflow --preset mingw-x86_64 >"${TMPDIR:-/tmp}/fwu-bench-build-win.log" 2>&1 ||
       die "the Windows build failed (see ${TMPDIR:-/tmp}/fwu-bench-build-win.log)"
+    if [ "$WINE32_STATE" = runs ]; then
+      say "Building the shipped 32-bit Windows program (mingw-i686 preset)"
+      { cmake --preset mingw-i686 && cmake --build --preset mingw-i686; } >"${TMPDIR:-/tmp}/fwu-bench-build-win32.log" \
+        2>&1 || die "the 32-bit Windows build failed (see ${TMPDIR:-/tmp}/fwu-bench-build-win32.log)"
+    fi
   fi
 fi
 for program in sim/fwsim bench/fwu_line_tap bench/fwu_bench_update bench/fwu_bench_core_cost; do
@@ -130,6 +162,10 @@ fi
 
 rm -rf "$OUT"
 mkdir -p "$OUT"
+if [ "$busy" -gt 0 ]; then
+  say "Keeping $busy processors busy for the whole run ($busy loops of yes into /dev/null, same priority)"
+  busy_start "$busy"
+fi
 cat /proc/loadavg >"$OUT/load-before"
 
 # --- the line: fwsim behind the tap ------------------------------------------------------------------------------
@@ -239,10 +275,32 @@ if [ -n "$want_adapters" ]; then
   done
 fi
 if [ -n "$want_wine" ]; then
-  if wine_ready; then
-    wine_row && rows+=(--wine "$OUT/wine")
+  if ! wine_ready; then
+    say "No Wine rows: the end-to-end driver (tests/e2e) is not in this tree yet"
   else
-    say "No Wine row: the end-to-end driver (tests/e2e) is not in this tree yet"
+    # wine_row_of <row name> <folder name> <Windows build>: the row, or a missed target that says where it broke.
+    wine_row_of() {
+      if wine_row "$2" "$3"; then
+        rows+=(--wine "$1" "$OUT/$2")
+      else
+        rows+=(--missing "$1" "the update under Wine did not run to its end (see $OUT/$2)")
+      fi
+    }
+    wine32_row="Wine i686 (shipped)"
+    case $WINE32_STATE in
+    runs)
+      wine_row_of "$wine32_row" wine-i686 "$WIN32_BUILD"
+      ;;
+    no-32-bit)
+      say "No $wine32_row row: $WINE32_ANSWER ($WINE32_DETAIL); the 64-bit program's row runs alone"
+      rows+=(--not-run "$wine32_row" "$WINE32_ANSWER")
+      ;;
+    *)
+      say "No $wine32_row row: the 32-bit Wine is not installed, though this kernel runs 32-bit programs"
+      rows+=(--missing "$wine32_row" "32-bit Wine $WINE32_ANSWER ($WINE32_DETAIL)")
+      ;;
+    esac
+    wine_row_of "Wine x86_64" wine-x86_64 "$WIN_BUILD"
   fi
 fi
 if [ -n "$want_network" ]; then
@@ -252,6 +310,9 @@ fi
 cat /proc/loadavg >"$OUT/load-rows"
 [ -z "$want_cli" ] || cli_table
 cat /proc/loadavg >"$OUT/load-after"
+# The loops must have competed for every row: each one still running now (they end with the script, after the
+# station's table).
+echo "$busy $(busy_running)" >"$OUT/busy"
 
 # Exit status: the worst of the tables' (2 before 1 before 0).
 status=0
@@ -263,14 +324,14 @@ worst() {
 if [ ${#rows[@]} -gt 0 ]; then
   echo
   table=0
-  python3 "$REPO/bench/analyze.py" "${rows[@]}" --load "$OUT/load-before" "$OUT/load-rows" |
+  python3 "$REPO/bench/analyze.py" "${rows[@]}" --load "$OUT/load-before" "$OUT/load-rows" --busy "$OUT/busy" |
     tee "$OUT/table.txt" || table=${PIPESTATUS[0]}
   worst "$table"
 fi
 if [ -n "$want_cli" ]; then
   echo
   table=0
-  python3 "$REPO/bench/analyze.py" --cli "$OUT/cli" --load "$OUT/load-rows" "$OUT/load-after" |
+  python3 "$REPO/bench/analyze.py" --cli "$OUT/cli" --load "$OUT/load-rows" "$OUT/load-after" --busy "$OUT/busy" |
     tee "$OUT/cli-table.txt" || table=${PIPESTATUS[0]}
   worst "$table"
 fi

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
-# The Wine row of the benchmark, sourced by run-bench.sh: fwupdate.exe under Wine on a virtual display, its
+# The Wine rows of the benchmark, sourced by run-bench.sh: fwupdate.exe under Wine on a virtual display, its
 # COM7 on the tap's terminal, worked by the end-to-end driver as an operator would (COM OPEN, then UPDATE, then
-# OK on "Finished"). The processor time is read from /proc for the Wine process that runs fwupdate.exe and for
+# OK on "Finished"). One row per Windows build: the shipped 32-bit program under the 32-bit Wine loader, the
+# 64-bit one under wine64 (each started with the loader its PE header asks for). The processor time is read from /proc for the Wine process that runs fwupdate.exe and for
 # the Wine server (which carries much of Wine's serial I/O), just before UPDATE is pressed and as soon as the
 # controller has closed the update's last exchange.
 
@@ -50,13 +51,15 @@ wine_drive() {
   e2e_run_driver "$dir/$name.txt" "$dir/$name.transcript"
 }
 
+# wine_row <name> <Windows build folder>: one update by that build's fwupdate.exe, its logs in $OUT/<name>.
 wine_row() {
-  say "Wine update: fwupdate.exe driven through its dialog (about 2 minutes with the prefix)"
-  local dir=$OUT/wine
+  local name=$1 win_build=$2
+  say "Wine update ($name): $win_build/app/fwupdate.exe driven through its dialog (about 2 minutes with the prefix)"
+  local dir=$OUT/$name
   mkdir -p "$dir"
   # shellcheck source=/dev/null
   . "$REPO/tests/e2e/lib.sh"
-  FWU_E2E_APP=$WIN_BUILD/app/fwupdate.exe FWU_E2E_DRIVER=$WIN_BUILD/tests/e2e/driver/fwu_e2e_driver.exe \
+  FWU_E2E_APP=$win_build/app/fwupdate.exe FWU_E2E_DRIVER=$win_build/tests/e2e/driver/fwu_e2e_driver.exe \
     FWU_E2E_SIM=$BUILD/sim/fwsim e2e_find_programs
   e2e_setup
   trap 'e2e_cleanup; cleanup' EXIT

@@ -7,25 +7,47 @@
 # likely cause.
 set -uo pipefail
 
-packages=(
+# What configuring and building every preset needs (ser2net too: the native configure looks for it).
+build_packages=(
   # native build, tests and checks (git: the format check reads the list of tracked sources)
-  cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libgtest-dev libgmock-dev googletest
-  python3 valgrind git
+  cmake ninja-build g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev googletest python3 valgrind git
   # the command-line updater: option parser and JSON (header-only), the port list (libserialport) and image
-  # digests (nettle), found through pkg-config; tmux for its screen captures
-  pkgconf libcli11-dev nlohmann-json3-dev libserialport-dev nettle-dev tmux
-  # firmware files written by other tools for the firmware-file tests: srec_cat, and objcopy from binutils
-  srecord binutils
+  # digests (nettle), found through pkg-config
+  pkgconf libcli11-dev nlohmann-json3-dev libserialport-dev nettle-dev
   # the serial device server the network port's tests and its benchmark row start in front of the simulator
   ser2net
-  # the record store: the PostgreSQL client library, and the server (15) its tests and benchmark row start
-  libpq-dev postgresql
-  # the Windows programs: MinGW-w64 cross compilers, and Wine with a virtual X display to run them
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-apps imagemagick
+  # the record store: the PostgreSQL client library (the native configure looks for it)
+  libpq-dev
+  # the Windows programs: MinGW-w64 cross compilers
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+)
+# What the tests, checks and packages need besides.
+packages=(
+  "${build_packages[@]}"
+  clang-tidy
+  # tmux for the command line's screen captures
+  tmux
+  # firmware files written by other tools for the firmware-file tests: srec_cat, and objcopy from binutils
+  srecord binutils
+  # the PostgreSQL server (15) that the record store's tests and benchmark row start
+  postgresql
+  # Wine with a virtual X display to run the Windows programs
+  wine wine64 xvfb x11-apps imagemagick
   # the release packages (scripts/package.sh) and their test: the man page's source format, Debian's package
   # tools and checker, man to read the page back, and a reader of the Windows programs' version resources
   scdoc dpkg-dev lintian man-db python3-pefile
 )
+# --build-tools: only what the builds need, so that they can start while the rest installs (a second run without
+# it installs the rest).
+build_tools_only=
+case ${1:-} in
+  "") ;;
+  --build-tools) build_tools_only=1 packages=("${build_packages[@]}") ;;
+  *)
+    echo "usage: $0 [--build-tools]" >&2
+    exit 2
+    ;;
+esac
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -36,7 +58,9 @@ fi
 . "$(dirname "$0")/wine32-probe.sh"
 wine32_probe
 packages32=()
-if [ "$WINE32_STATE" = no-32-bit ]; then
+if [ -n "$build_tools_only" ]; then
+  : # the 32-bit Wine comes with the rest
+elif [ "$WINE32_STATE" = no-32-bit ]; then
   echo "32-bit Wine: this kernel runs no 32-bit programs, so wine32:i386 is left out ($WINE32_DETAIL)"
 else
   # The 32-bit Wine runs the shipped 32-bit program beside wine64.
