@@ -362,10 +362,10 @@ int RunRecordsCommand(const RecordsOptions& options) {
       return kExitUsage;
     }
   }
+  report.Write([](std::string_view piece) { static_cast<void>(std::fwrite(piece.data(), 1, piece.size(), stdout)); });
   if (format == station::RecordsFormat::Table) {
-    Print(stdout, report.Output() + "\n" + report.Summary());
+    Print(stdout, "\n" + report.Summary());
   } else {
-    Print(stdout, report.Output());
     Print(stderr, report.Summary());
   }
   return kExitFinished;

@@ -255,33 +255,42 @@ void RecordsReport::Add(const nlohmann::ordered_json& record) {
 }
 
 std::string RecordsReport::Output() {
-  const auto key = [](const Row& row) { return std::string_view(row.text).substr(0, row.keyLength); };
-  std::ranges::stable_sort(rows_, [&](const Row& a, const Row& b) { return key(a) < key(b); });
   std::string output;
-  if (format_ == RecordsFormat::Csv) {
-    for (std::size_t i = 0; i < kCsvColumns.size(); ++i) {
-      output += std::string(i == 0 ? "" : ",") + std::string(kCsvColumns[i].header);
-    }
-    output += "\r\n";
-    for (const Row& row : rows_) {
-      output.append(row.text, row.keyLength);
-    }
-  } else if (format_ == RecordsFormat::Json) {
-    if (rows_.empty()) {
-      return "[]\n";
-    }
-    output = "[\n";
-    for (const Row& row : rows_) {
-      output.append(row.text, row.keyLength).append(&row == &rows_.back() ? "\n" : ",\n");
-    }
-    output += "]\n";
-  } else {
-    output = TableText();
-  }
+  Write([&](std::string_view piece) { output += piece; });
   return output;
 }
 
-std::string RecordsReport::TableText() const {
+void RecordsReport::Write(const std::function<void(std::string_view)>& write) {
+  const auto key = [](const Row& row) { return std::string_view(row.text).substr(0, row.keyLength); };
+  std::ranges::stable_sort(rows_, [&](const Row& a, const Row& b) { return key(a) < key(b); });
+  // Row by row: the output is never held a second time beside the rows.
+  const auto body = [](const Row& row) { return std::string_view(row.text).substr(row.keyLength); };
+  if (format_ == RecordsFormat::Csv) {
+    std::string header;
+    for (std::size_t i = 0; i < kCsvColumns.size(); ++i) {
+      header += std::string(i == 0 ? "" : ",") + std::string(kCsvColumns[i].header);
+    }
+    write(header + "\r\n");
+    for (const Row& row : rows_) {
+      write(body(row));
+    }
+  } else if (format_ == RecordsFormat::Json) {
+    if (rows_.empty()) {
+      write("[]\n");
+      return;
+    }
+    write("[\n");
+    for (const Row& row : rows_) {
+      write(body(row));
+      write(&row == &rows_.back() ? "\n" : ",\n");
+    }
+    write("]\n");
+  } else {
+    WriteTable(write);
+  }
+}
+
+void RecordsReport::WriteTable(const std::function<void(std::string_view)>& write) const {
   // The cells of a row: what follows each NUL after the start.
   const auto cells = [](const Row& row) {
     std::vector<std::string_view> split;
@@ -305,15 +314,15 @@ std::string RecordsReport::TableText() const {
       widths[i] = std::max(widths[i], split[i].size());
     }
   }
-  std::string table;
   const auto addLine = [&](const std::vector<std::string_view>& line) {
+    std::string text;
     for (std::size_t i = 0; i < line.size(); ++i) {
-      table += line[i];
+      text += line[i];
       if (i + 1 < line.size()) {
-        table.append(widths[i] - line[i].size() + 2, ' ');
+        text.append(widths[i] - line[i].size() + 2, ' ');
       }
     }
-    table += '\n';
+    write(text + '\n');
   };
   std::vector<std::string_view> header;
   for (const Column& column : kTableColumns) {
@@ -323,7 +332,6 @@ std::string RecordsReport::TableText() const {
   for (const Row& row : rows_) {
     addLine(cells(row));
   }
-  return table;
 }
 
 std::string RecordsReport::Summary() const { return SummaryText(tally_); }

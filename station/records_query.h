@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -57,6 +58,8 @@ class RecordsReport {
   // The records sorted by their start (those that start together in the order they came): a table, CSV with its
   // header, or a JSON array.
   [[nodiscard]] std::string Output();
+  // The same, handed to write a piece at a time, so that it is not held whole in memory a second time.
+  void Write(const std::function<void(std::string_view)>& write);
   // units, finished, failed, each failure message with its count (most frequent first), first and last time.
   [[nodiscard]] std::string Summary() const;
 
@@ -65,7 +68,7 @@ class RecordsReport {
     std::string text;  // the record's start, then its output: cells apart by NUL for the table
     std::size_t keyLength;
   };
-  [[nodiscard]] std::string TableText() const;
+  void WriteTable(const std::function<void(std::string_view)>& write) const;
 
   RecordsFormat format_;
   std::vector<Row> rows_;
