@@ -1,6 +1,6 @@
 #include "bench/console_window.h"
 
-#include "ui/control_ids.h"
+#include "app/control_ids.h"
 
 namespace fwu::bench {
 

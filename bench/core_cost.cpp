@@ -20,13 +20,14 @@
 #include <span>
 #include <string>
 
+#include "app/dialog_adapter.h"
+#include "app/dialog_window.h"
+#include "app/progress.h"
 #include "serial/link.h"
 #include "sim/boot_loader.h"
 #include "support/scripted_port.h"
 #include "support/sim_peer.h"
 #include "support/virtual_clock.h"
-#include "ui/dialog_window.h"
-#include "ui/progress.h"
 #include "update/images.h"
 #include "update/update_sequence.h"
 

@@ -17,12 +17,13 @@
 #include <string_view>
 #include <vector>
 
+#include "app/dialog_adapter.h"
+#include "app/progress.h"
 #include "bench/console_window.h"
 #include "serial/link.h"
 #include "serial/port_connection.h"
 #include "serial/posix_clock.h"
 #include "serial/posix_port.h"
-#include "ui/progress.h"
 #include "update/update_sequence.h"
 
 namespace fwu::bench {

@@ -1,5 +1,6 @@
 #include "cli/port_job.h"
 
+#include "app/dialog_adapter.h"
 #include "cli/line_model.h"
 #include "cli/platform.h"
 #include "cli/port_kind.h"

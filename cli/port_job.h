@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/progress.h"
 #include "cli/line_model.h"
 #include "cli/outcome.h"
 #include "cli/terminal_window.h"
@@ -16,7 +17,6 @@
 #include "serial/serial_port.h"
 #include "trace/trace.h"
 #include "trace/watched_port.h"
-#include "ui/progress.h"
 #include "update/images.h"
 
 namespace fwu::cli {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "ui/control_ids.h"
+#include "app/control_ids.h"
 
 namespace fwu::cli {
 

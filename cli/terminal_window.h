@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_window.h"
 #include "cli/outcome.h"
-#include "ui/dialog_window.h"
 
 namespace fwu::cli {
 

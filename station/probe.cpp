@@ -6,7 +6,6 @@
 #include "protocol/boot_entry.h"
 #include "serial/link.h"
 #include "serial/port_connection.h"
-#include "ui/dialog_window.h"
 
 namespace fwu::station {
 
@@ -14,19 +13,6 @@ namespace {
 
 // The boot loader's boot reply is short; what does not fit is dropped but still checked.
 constexpr std::size_t kReplySize = 64;
-
-// The probe's boxes are nobody's business: the answer is all it asks.
-class QuietWindow : public DialogWindow {
- public:
-  void ShowMessage(const std::string& /*text*/, const std::string& /*caption*/, BoxStyle /*style*/) override {}
-  void SetControlText(int /*controlId*/, const std::string& /*text*/) override {}
-  void SetTitle(const std::string& /*text*/) override {}
-  void ProgressSetRange(std::uint16_t /*maximum*/) override {}
-  void ProgressSetStep(int /*increment*/) override {}
-  void ProgressSetPos(int /*position*/) override {}
-  void ProgressStepIt() override {}
-  void PumpMessages() override {}
-};
 
 // The port as the boot-mode entry reads it, counting the bytes that came.
 class CountingPort : public SerialPort {
@@ -52,25 +38,25 @@ class CountingPort : public SerialPort {
 }  // namespace
 
 void HoldPort(SerialPort& port, const std::string& device) {
-  QuietWindow window;
-  OpenPort(port, window, device);
+  OpenPort(port, device);
 }
 
 Presence ProbeController(SerialPort& port, Clock& clock, const std::string& device, bool hold) {
-  QuietWindow window;
+  // The probe's failures are nobody's business: the answer is all it asks.
+  LinkObserver quiet;
   CountingPort counting(port);
-  if ((!hold || !port.IsOpen()) && !OpenPort(counting, window, device)) {
+  if ((!hold || !port.IsOpen()) && OpenPort(counting, device) != OpenResult::Ok) {
     return Presence::NoPort;
   }
   Link link(counting, clock);
   std::array<std::uint8_t, kReplySize> reply{};
-  SendBootId(link, window);
-  ReceiveBootReply(link, window, reply);
+  SendBootId(link, quiet);
+  ReceiveBootReply(link, quiet, reply);
   Presence presence = Presence::Silent;
   if (counting.Received() != 0) {
     // The enquiry decides, as in the update: an ACK, or anything sent back to it (a refusal), is a controller.
     const std::size_t beforeEnquiry = counting.Received();
-    const bool confirmed = ConfirmBootLoader(link, window) == 0;
+    const bool confirmed = ConfirmBootLoader(link, quiet) == 0;
     presence = confirmed || counting.Received() != beforeEnquiry ? Presence::Answering : Presence::Silent;
   }
   if (!hold) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/dialog_window.h"
+#include "app/dialog_window.h"
 
 namespace fwu {
 

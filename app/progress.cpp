@@ -1,9 +1,9 @@
-#include "ui/progress.h"
+#include "app/progress.h"
 
 #include <array>
 #include <cstdio>
 
-#include "ui/control_ids.h"
+#include "app/control_ids.h"
 
 namespace fwu {
 
