@@ -62,6 +62,7 @@ struct RunResult {
   std::uint32_t blocksWritten = 0;
   std::uint32_t blocksSkipped = 0;   // blank block positions passed over
   std::optional<Versions> versions;  // once a version read got past the boot-mode entry
+  std::optional<Failure> failure;    // the failure that ended the run, as it was told; its text is FailureText()
 };
 
 // The operator's words for the two outcomes of an update that are not failures of the link.

@@ -73,6 +73,7 @@ void RunSession::Fail() {
   result_.outcome = OutcomeOf(lastFailure_.kind);
   result_.resultCode = lastFailure_.code;
   result_.deviceStatus = lastFailure_.kind == FailureKind::DeviceStatus ? lastFailure_.status : 0;
+  result_.failure = lastFailure_;
 }
 
 }  // namespace fwu
