@@ -27,7 +27,6 @@ class DialogAdapter final : public RunObserver {
   void OnTransferStart(std::uint8_t programKind, std::uint32_t positions) override;
   // The bar's step, then the window's messages.
   void OnBlock(const BlockStep& step) override;
-  bool StopRequested() override { return window_.StopRequested(); }
 
   // The update's own outcome box, "Finished" or "Program unknown", when it has one.
   void ShowOutcome(const RunResult& result);
