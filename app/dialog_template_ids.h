@@ -1,5 +1,5 @@
 /* Control ids of the dialog template IDD_DIALOG1, for the resource compiler, which reads no C++.
-   ui/control_ids.h holds the same values for the program; the dialog checks that both agree. */
+   app/control_ids.h holds the same values for the program; the dialog checks that both agree. */
 #ifndef FWU_APP_DIALOG_TEMPLATE_IDS_H
 #define FWU_APP_DIALOG_TEMPLATE_IDS_H
 

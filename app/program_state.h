@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/progress.h"
 #include "serial/link.h"
-#include "ui/progress.h"
 
 namespace fwu {
 

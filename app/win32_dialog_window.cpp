@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/control_ids.h"
+#include "app/control_ids.h"
 
 namespace fwu {
 

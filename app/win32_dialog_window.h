@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "ui/dialog_window.h"
+#include "app/dialog_window.h"
 
 namespace fwu {
 

@@ -2,10 +2,11 @@
 
 #include <array>
 
+#include "app/control_ids.h"
+#include "app/dialog_adapter.h"
 #include "app/dialog_template_ids.h"
 #include "serial/port_connection.h"
 #include "serial/win32_enumerate.h"
-#include "ui/control_ids.h"
 #include "update/update_sequence.h"
 #include "update/versions.h"
 

@@ -3,10 +3,10 @@
 //
 // Run it under callgrind with collection off at the start:
 //   valgrind --tool=callgrind --collect-atstart=no fwu_bench_core_cost
-// Collection is switched on around RunUpdate and off again inside every call the core makes into the port, the
-// clock and the window, so the count is the core's own: Frames, CRC, the command exchange, the time limits,
-// the update sequence and the progress arithmetic. The controller, which answers inside the port's write
-// calls, is left out. Without valgrind the switches do nothing and the run just checks itself.
+// Collection is switched on around RunUpdate and off again inside every call the core makes into the port and
+// the clock, so the count is the core's own: Frames, CRC, the command exchange, the time limits and the update
+// sequence, told to an observer that does nothing. The controller, which answers inside the port's write calls,
+// is left out. Without valgrind the switches do nothing and the run just checks itself.
 //
 // Prints the update's figures as "name=value" lines; exit status 0 when the update ended in "Finished" and the
 // controller's memory holds both images.
@@ -25,8 +25,6 @@
 #include "support/scripted_port.h"
 #include "support/sim_peer.h"
 #include "support/virtual_clock.h"
-#include "ui/dialog_window.h"
-#include "ui/progress.h"
 #include "update/images.h"
 #include "update/update_sequence.h"
 
@@ -109,29 +107,6 @@ class UncountedClock : public Clock {
   std::uint64_t readings_ = 0;
 };
 
-// A window that shows nothing and remembers the boxes; drawing is the platform's work, not the core's.
-class QuietWindow : public DialogWindow {
- public:
-  void ShowMessage(const std::string& text, const std::string& /*caption*/, BoxStyle style) override {
-    const Uncounted off;
-    lastBox_ = text;
-    errorBoxes_ += style == BoxStyle::Error ? 1 : 0;
-  }
-  void SetControlText(int /*controlId*/, const std::string& /*text*/) override { const Uncounted off; }
-  void SetTitle(const std::string& /*text*/) override { const Uncounted off; }
-  void ProgressSetRange(std::uint16_t /*maximum*/) override { const Uncounted off; }
-  void ProgressSetStep(int /*increment*/) override { const Uncounted off; }
-  void ProgressSetPos(int /*position*/) override { const Uncounted off; }
-  void ProgressStepIt() override { const Uncounted off; }
-  void PumpMessages() override { const Uncounted off; }
-
-  [[nodiscard]] bool Finished() const { return errorBoxes_ == 0 && lastBox_ == "Finished"; }
-
- private:
-  std::string lastBox_;
-  int errorBoxes_ = 0;
-};
-
 bool Holds(std::span<const std::uint8_t> memory, std::span<const std::uint8_t> image) {
   return memory.size() == image.size() && std::equal(image.begin(), image.end(), memory.begin());
 }
@@ -145,26 +120,26 @@ int Main() {
 
   UncountedPort port(memoryLine);
   UncountedClock clock(virtualClock);
-  QuietWindow window;
+  RunObserver observer;
   Link link{port, clock};
-  Progress progress;
   const std::uint32_t startMs = virtualClock.NowMs();
 
   CALLGRIND_TOGGLE_COLLECT;
-  RunUpdate(link, window, progress);
+  const RunResult result = RunUpdate(link, observer);
   CALLGRIND_TOGGLE_COLLECT;
 
   const auto& memory = peer.Memory();
   const bool written = Holds(memory.Bytes(sim::DeviceMemory::Region::Main), MainImage()) &&
                        Holds(memory.Bytes(sim::DeviceMemory::Region::Second), SecondImage());
-  std::cout << "finished=" << (window.Finished() ? 1 : 0) << "\n"
+  const bool finished = result.outcome == Outcome::Finished;
+  std::cout << "finished=" << (finished ? 1 : 0) << "\n"
             << "memory_equal=" << (written ? 1 : 0) << "\n"
             << "bytes_written=" << port.BytesWritten() << "\n"
             << "bytes_read=" << port.BytesRead() << "\n"
             << "read_calls=" << port.ReadCalls() << "\n"
             << "clock_calls=" << clock.Readings() << "\n"
             << "virtual_ms=" << virtualClock.NowMs() - startMs << "\n";
-  return window.Finished() && written ? 0 : 1;
+  return finished && written ? 0 : 1;
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // fwu_bench_update: one whole update of the carried images over a POSIX serial port, headless, with the CPU time
-// it took. The dialog's boxes and texts go to standard output; the figures of the run to the --figures file, one
-// "name=value" a line:
-//   wall_us cpu_user_us cpu_sys_us voluntary_switches involuntary_switches boxes finished
+// it took. What the update tells (failures, versions, the transfer's start and percentage) goes to standard output,
+// one line each; the figures of the run to the --figures file, one "name=value" a line:
+//   wall_us cpu_user_us cpu_sys_us voluntary_switches involuntary_switches failures finished
 //   oversleep_us   how late a 10 ms sleep of the clock ends on this machine, measured after the update
-// Exit status 0 when the update ended in "Finished" without an error box.
+// Exit status 0 when the update ended Finished.
 
 #include <sys/resource.h>
 
@@ -15,14 +15,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "bench/console_window.h"
 #include "serial/link.h"
 #include "serial/port_connection.h"
 #include "serial/posix_clock.h"
 #include "serial/posix_port.h"
-#include "ui/progress.h"
+#include "update/percent.h"
 #include "update/update_sequence.h"
 
 namespace fwu::bench {
@@ -95,8 +95,44 @@ std::int64_t MedianOversleepUs(Clock& clock) {
   return over[kSleeps / 2];
 }
 
-bool WriteFigures(const std::string& path, const Usage& before, const Usage& after, const ConsoleWindow& window,
-                  bool finished, std::int64_t oversleepUs) {
+// Prints what the update tells, one line each. The percentage is printed when it changes: it says what the bar
+// says in a hundredth of the lines.
+class ConsoleObserver final : public RunObserver {
+ public:
+  void OnFailure(const Failure& failure) override {
+    ++failures_;
+    Print("failure \"" + FailureText(failure) + "\"");
+  }
+  void OnVersions(const Versions& versions) override {
+    Print("versions controller \"" + versions.controller + "\" carried \"" + versions.carried + "\"");
+  }
+  void OnTransferStart(std::uint8_t programKind, std::uint32_t positions) override {
+    positions_ = positions;
+    Print("transfer kind " + std::to_string(programKind) + ", " + std::to_string(positions) + " positions");
+  }
+  void OnBlock(const BlockStep& step) override {
+    std::string percent = PercentText(PercentDone(step.positionsDone, positions_));
+    if (percent != percent_) {
+      percent_ = std::move(percent);
+      Print("progress " + percent_);
+    }
+  }
+
+  [[nodiscard]] int Failures() const { return failures_; }
+
+ private:
+  static void Print(const std::string& line) {
+    // A record of the run; a stream that cannot take it does not stop the update.
+    static_cast<void>(std::fputs((line + "\n").c_str(), stdout));
+  }
+
+  int failures_ = 0;
+  std::uint32_t positions_ = 0;
+  std::string percent_;
+};
+
+bool WriteFigures(const std::string& path, const Usage& before, const Usage& after, int failures, bool finished,
+                  std::int64_t oversleepUs) {
   std::FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) {
     return false;
@@ -110,7 +146,7 @@ bool WriteFigures(const std::string& path, const Usage& before, const Usage& aft
   line("cpu_sys_us", Us(after.self.ru_stime) - Us(before.self.ru_stime));
   line("voluntary_switches", after.self.ru_nvcsw - before.self.ru_nvcsw);
   line("involuntary_switches", after.self.ru_nivcsw - before.self.ru_nivcsw);
-  line("boxes", static_cast<std::int64_t>(window.Boxes().size()));
+  line("failures", failures);
   line("finished", finished ? 1 : 0);
   line("oversleep_us", oversleepUs);
   return std::fclose(file) == 0 && written;
@@ -122,22 +158,22 @@ int Main(int argc, char** argv) {
     std::cerr << "usage: fwu_bench_update --port PATH --figures FILE\n";
     return kExitBadArguments;
   }
-  ConsoleWindow window(stdout);
+  ConsoleObserver observer;
   PosixSerialPort port;
   PosixClock clock;
-  if (!OpenPort(port, window, options->port)) {
+  if (const OpenResult opened = OpenPort(port, options->port); opened != OpenResult::Ok) {
+    std::cerr << "fwu_bench_update: " << OpenFailureText(opened) << " " << options->port << "\n";
     return kExitFailed;
   }
   Link link{port, clock};
-  Progress progress;
 
   const Usage before = Usage::Now();
-  RunUpdate(link, window, progress);
+  const RunResult result = RunUpdate(link, observer);
   const Usage after = Usage::Now();
 
-  const bool finished = window.ErrorBoxes() == 0 && !window.Boxes().empty() && window.Boxes().back() == "Finished";
-  static_cast<void>(std::fflush(stdout));  // the dialog's lines come before the figures are written
-  if (!WriteFigures(options->figures, before, after, window, finished, MedianOversleepUs(clock))) {
+  const bool finished = result.outcome == Outcome::Finished;
+  static_cast<void>(std::fflush(stdout));  // the update's lines come before the figures are written
+  if (!WriteFigures(options->figures, before, after, observer.Failures(), finished, MedianOversleepUs(clock))) {
     std::cerr << "fwu_bench_update: cannot write '" << options->figures << "'\n";
     return kExitFailed;
   }

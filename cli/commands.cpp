@@ -88,8 +88,7 @@ bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& 
   std::vector<PortJob*> view;
   traces.resize(ports.size());
   for (std::size_t i = 0; i < ports.size(); ++i) {
-    jobs.push_back(
-        std::make_unique<PortJob>(ports[i], task, images.Images(), models, StopFlag(), std::move(traces[i])));
+    jobs.push_back(std::make_unique<PortJob>(ports[i], task, images.Images(), StopFlag(), std::move(traces[i])));
     view.push_back(jobs.back().get());
   }
   Screen screen(out, IsTerminal(out), view, models);

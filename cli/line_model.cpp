@@ -115,7 +115,6 @@ LineModel::LineModel(const FirmwareImages& images, std::uint8_t programKind, std
   line.Command(std::array<std::uint8_t, 2>{0xF0, 0x10}, Answer(0xF0, versionLength, '1'));
   line.Command(kProgramKindQuery, Answer(kProgramKindQuery[0], 1, programKind));
 
-  sentBefore_.push_back(0);
   const auto region = [&](std::span<const std::uint8_t> image, std::uint8_t qualifier, std::uint32_t first,
                           std::uint32_t blocks) {
     BlockPayload payload{};
@@ -124,7 +123,7 @@ LineModel::LineModel(const FirmwareImages& images, std::uint8_t programKind, std
       if (sent) {
         line.Command(payload, shortAnswer);
       }
-      sentBefore_.push_back(sentBefore_.back() + (sent ? 1U : 0U));
+      sent_ += sent ? 1U : 0U;
       doneAt_.push_back(line.Now());
     }
   };
@@ -147,10 +146,6 @@ LineModel::LineModel(const FirmwareImages& images, std::uint8_t programKind, std
   total_ = line.Now();
   bytesIn_ = line.BytesIn();
   bytesOut_ = line.BytesOut();
-}
-
-std::uint32_t LineModel::SentWithin(std::uint32_t stepsDone) const {
-  return sentBefore_[std::min<std::size_t>(stepsDone, sentBefore_.size() - 1)];
 }
 
 double LineModel::RemainingSeconds(std::uint32_t stepsDone) const {

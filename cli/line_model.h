@@ -19,10 +19,8 @@ class LineModel {
   LineModel(const FirmwareImages& images, std::uint8_t programKind, std::size_t versionLength);
 
   // Progress steps of the update (one per block position, sent or blank): 2304 or 2048.
-  [[nodiscard]] std::uint32_t Steps() const { return static_cast<std::uint32_t>(sentBefore_.size() - 1); }
-  // Blocks sent among the first stepsDone positions.
-  [[nodiscard]] std::uint32_t SentWithin(std::uint32_t stepsDone) const;
-  [[nodiscard]] std::uint32_t SentBlocks() const { return sentBefore_.back(); }
+  [[nodiscard]] std::uint32_t Steps() const { return static_cast<std::uint32_t>(doneAt_.size() - 1); }
+  [[nodiscard]] std::uint32_t SentBlocks() const { return sent_; }
   // Seconds from the first byte of the update to the last, and what is left once stepsDone steps are done.
   [[nodiscard]] double TotalSeconds() const { return total_; }
   [[nodiscard]] double RemainingSeconds(std::uint32_t stepsDone) const;
@@ -30,19 +28,19 @@ class LineModel {
   [[nodiscard]] std::uint64_t BytesFromController() const { return bytesOut_; }
 
  private:
-  std::vector<std::uint32_t> sentBefore_;  // [s]: blocks sent before step s
-  std::vector<double> doneAt_;             // [s]: seconds from the start when s steps are done
+  std::vector<double> doneAt_;  // [s]: seconds from the start when s steps are done
+  std::uint32_t sent_ = 0;
   double total_ = 0;
   std::uint64_t bytesIn_ = 0;
   std::uint64_t bytesOut_ = 0;
 };
 
-// The models of both program kinds for one pair of images; the bar's step count tells which one a run follows.
+// The models of both program kinds for one pair of images; the kind the controller reported picks a run's.
 struct LineModels {
   LineModels(const FirmwareImages& images, std::size_t versionLength)
       : twoImages(images, kKindTwoImages, versionLength), mainOnly(images, kKindMainOnly, versionLength) {}
-  [[nodiscard]] const LineModel& ForSteps(std::uint32_t totalSteps) const {
-    return totalSteps == mainOnly.Steps() ? mainOnly : twoImages;
+  [[nodiscard]] const LineModel& ForKind(std::uint8_t programKind) const {
+    return programKind == kKindMainOnly ? mainOnly : twoImages;
   }
   LineModel twoImages;
   LineModel mainOnly;

@@ -1,6 +1,5 @@
 #include "cli/port_job.h"
 
-#include "cli/line_model.h"
 #include "cli/platform.h"
 #include "port_names/open_port.h"
 #include "serial/port_connection.h"
@@ -17,17 +16,16 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-PortJob::PortJob(std::string portName, Task task, const FirmwareImages& images, const LineModels& models,
-                 const std::atomic<bool>& stop, std::unique_ptr<wire::TraceSink> trace)
+PortJob::PortJob(std::string portName, Task task, const FirmwareImages& images, const std::atomic<bool>& stop,
+                 std::unique_ptr<wire::TraceSink> trace)
     : portName_(std::move(portName)),
       task_(task),
       images_(images),
-      models_(models),
       port_(port_names::NewPort(portName_)),
       clock_(NewClock()),
       trace_(std::move(trace)),
       watched_(*port_, trace_.get()),
-      window_([this] { return watched_.Where(); }, stop) {}
+      tracker_(stop) {}
 
 PortJob::~PortJob() {
   Join();
@@ -51,16 +49,14 @@ double PortJob::ElapsedSeconds() const {
 
 void PortJob::Run() {
   Link link{watched_, *clock_};
-  if (OpenPort(watched_, window_, portName_)) {
-    if (task_ == Task::Update) {
-      RunUpdate(link, window_, progress_, images_);
-    } else {
-      ReadVersions(link, window_, images_.main);
-    }
+  const OpenResult opened = OpenPort(watched_, portName_);
+  if (opened == OpenResult::Ok) {
+    result_ = task_ == Task::Update ? RunUpdate(link, tracker_, images_) : ReadVersions(link, tracker_, images_.main);
     lostReason_ = watched_.LostReason();
     ClosePort(watched_);
   } else {
-    openFailure_ = watched_.OpenFailureReason();
+    openFailure_ = OpenFailureText(opened);
+    openFailureReason_ = watched_.OpenFailureReason();
   }
   endedAt_ = std::chrono::system_clock::now();
   seconds_ = SecondsSince(started_);
@@ -78,34 +74,29 @@ PortReport PortJob::Report() const {
   report.startedAt = startedAt_;
   report.endedAt = endedAt_;
   report.carriedVersion = ImageText(images_.main, kVersionPointer).value_or(std::string());
-  const auto display = window_.VersionDisplay();
-  report.versionDisplay = display.value_or(std::string());
-  if (display) {
-    report.controllerVersion = ControllerVersion(*display, report.carriedVersion);
+  if (openFailure_) {
+    report.verdict.outcome = Outcome::OpenFailed;
+    report.verdict.message = *openFailure_;
+    report.verdict.reason = openFailureReason_;
+    return report;
   }
 
-  const auto boxes = window_.Boxes();
-  if (task_ == Task::ReadVersions && boxes.empty() && display) {
-    // A version read has no outcome box of its own: reaching the display without a failure is its success.
-    report.verdict.outcome = Outcome::Finished;
-    report.verdict.message = *display;
-  } else {
-    report.verdict = Judge(boxes, window_.Stopped());
-  }
-  if (report.verdict.outcome == Outcome::OpenFailed) {
-    report.verdict.reason = openFailure_;
-  } else if (report.verdict.outcome != Outcome::Finished) {
-    report.verdict.reason = lostReason_;  // a server that dropped the connection, named beside the time-out
+  report.verdict = VerdictOf(result_);
+  if (const auto& versions = result_.versions) {
+    report.versionDisplay = VersionDisplayText(versions->controller, versions->carried);
+    if (versions->answered) {
+      report.controllerVersion = versions->controller;
+    }
+    if (task_ == Task::ReadVersions && result_.outcome == Outcome::Finished) {
+      // A version read has no outcome box of its own: what it shows is its message.
+      report.verdict.message = report.versionDisplay;
+    }
   }
   if (report.verdict.outcome != Outcome::Finished) {
-    report.verdict.blockAddress = watched_.Last().address;
+    report.verdict.reason = lostReason_;  // a server that dropped the connection, named beside the time-out
   }
-
-  const PortProgress bar = window_.Progress();
-  if (bar.totalSteps != 0) {
-    report.blocksWritten = models_.ForSteps(bar.totalSteps).SentWithin(bar.stepsDone);
-    report.blocksSkipped = bar.stepsDone - report.blocksWritten;
-  }
+  report.blocksWritten = result_.blocksWritten;
+  report.blocksSkipped = result_.blocksSkipped;
   return report;
 }
 

@@ -9,15 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "cli/line_model.h"
 #include "cli/outcome.h"
-#include "cli/terminal_window.h"
+#include "cli/run_tracker.h"
 #include "serial/clock.h"
 #include "serial/serial_port.h"
 #include "trace/trace.h"
 #include "trace/watched_port.h"
-#include "ui/progress.h"
 #include "update/images.h"
+#include "update/run_result.h"
 
 namespace fwu::cli {
 
@@ -46,12 +45,12 @@ struct PortReport {
 enum class Task { Update, ReadVersions };
 
 // One port's run on a thread of its own, with its own serial port, clock and link, so that nothing one port
-// meets reaches another. The port is opened with the dialog's messages and closed when the run ends.
+// meets reaches another. The port is opened as the dialog opens it and closed when the run ends.
 class PortJob {
  public:
   // trace: where every byte of this port is recorded, or nothing.
-  PortJob(std::string portName, Task task, const FirmwareImages& images, const LineModels& models,
-          const std::atomic<bool>& stop, std::unique_ptr<wire::TraceSink> trace);
+  PortJob(std::string portName, Task task, const FirmwareImages& images, const std::atomic<bool>& stop,
+          std::unique_ptr<wire::TraceSink> trace);
   PortJob(const PortJob&) = delete;
   PortJob& operator=(const PortJob&) = delete;
   ~PortJob();
@@ -60,14 +59,15 @@ class PortJob {
   void Join();
 
   [[nodiscard]] const std::string& PortName() const { return portName_; }
-  [[nodiscard]] const TerminalWindow& Window() const { return window_; }
-  [[nodiscard]] TerminalWindow& Window() { return window_; }
+  [[nodiscard]] PortProgress Progress() const { return tracker_.Progress(); }
+  // The progress's tenths passed since the last call, for a log's plain lines.
+  std::vector<Milestone> TakeMilestones() { return tracker_.TakeMilestones(); }
   [[nodiscard]] std::chrono::steady_clock::time_point Started() const { return started_; }
   [[nodiscard]] bool Ended() const { return ended_.load(); }
   [[nodiscard]] double ElapsedSeconds() const;
   // The trace's last words once the run has ended; false with the reason when the file did not take them.
   bool FinishTrace(std::string* error);
-  // Once ended: the run judged. Blocks are counted from the steps the bar made and the images.
+  // Once ended: what the run came to.
   [[nodiscard]] PortReport Report() const;
 
  private:
@@ -76,17 +76,18 @@ class PortJob {
   std::string portName_;  // first: the port is made by its name
   Task task_;
   const FirmwareImages& images_;
-  const LineModels& models_;
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<wire::TraceSink> trace_;
   wire::WatchedPort watched_;
-  TerminalWindow window_;
-  Progress progress_;
+  RunTracker tracker_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::system_clock::time_point startedAt_;
-  std::chrono::system_clock::time_point endedAt_;  // with openFailure_, written before ended_ is set
-  std::string openFailure_;
+  // With the result and the open's failure, written before ended_ is set.
+  std::chrono::system_clock::time_point endedAt_;
+  RunResult result_;
+  std::optional<std::string> openFailure_;  // "Open Err1" .. "Open Err5" when the port could not be opened
+  std::string openFailureReason_;
   std::string lostReason_;  // why the line went away during the run, where the port knows
   std::atomic<double> seconds_{0};
   std::atomic<bool> ended_{false};

@@ -23,7 +23,7 @@ void Screen::Stop() {
 }
 
 LineState Screen::StateOf(const PortJob& job) const {
-  const PortProgress bar = job.Window().Progress();
+  const PortProgress bar = job.Progress();
   LineState state;
   state.port = job.PortName();
   state.stepsDone = bar.stepsDone;
@@ -31,9 +31,8 @@ LineState Screen::StateOf(const PortJob& job) const {
   state.percent = bar.percent;
   state.elapsed = job.ElapsedSeconds();
   if (bar.totalSteps != 0) {
-    const LineModel& model = models_.ForSteps(bar.totalSteps);
-    state.sent = model.SentWithin(bar.stepsDone);
-    state.remaining = model.RemainingSeconds(bar.stepsDone);
+    state.sent = bar.blocksWritten;
+    state.remaining = models_.ForKind(bar.programKind).RemainingSeconds(bar.stepsDone);
   }
   if (job.Ended()) {
     state.ended = OutcomeName(job.Report().verdict.outcome);
@@ -57,14 +56,14 @@ void Screen::Draw() {
   } else {
     // One plain line at every tenth a port's bar passes, as it stood then.
     for (PortJob* job : jobs_) {
-      for (const Milestone& milestone : job->Window().TakeMilestones()) {
-        const LineModel& model = models_.ForSteps(milestone.progress.totalSteps);
+      for (const Milestone& milestone : job->TakeMilestones()) {
+        const LineModel& model = models_.ForKind(milestone.progress.programKind);
         LineState state;
         state.port = job->PortName();
         state.stepsDone = milestone.progress.stepsDone;
         state.totalSteps = milestone.progress.totalSteps;
         state.percent = milestone.progress.percent;
-        state.sent = model.SentWithin(state.stepsDone);
+        state.sent = milestone.progress.blocksWritten;
         state.elapsed = std::chrono::duration<double>(milestone.at - job->Started()).count();
         state.remaining = model.RemainingSeconds(state.stepsDone);
         static_cast<void>(std::fputs((PlainLine(state) + "\n").c_str(), out_));

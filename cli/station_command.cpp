@@ -179,7 +179,7 @@ class Station {
         tracePath = "not written: " + error;
       }
     }
-    auto job = std::make_shared<PortJob>(device, Task::Update, images_.Images(), models_, StopFlag(), std::move(trace));
+    auto job = std::make_shared<PortJob>(device, Task::Update, images_.Images(), StopFlag(), std::move(trace));
     {
       const std::lock_guard lock(slot.mutex);
       slot.job = job;
@@ -241,7 +241,7 @@ class Station {
       SlotView view{slot->slot.text, slot->cycle->Status(), std::nullopt};
       const std::lock_guard lock(slot->mutex);
       if (slot->job) {
-        view.progress = slot->job->Window().Progress();
+        view.progress = slot->job->Progress();
       }
       views.push_back(std::move(view));
     }

@@ -24,7 +24,7 @@ std::string StateOf(const SlotView& view, const LineModels& models) {
   }
   std::string text = "updating";
   if (view.progress && view.progress->totalSteps != 0) {
-    const LineModel& model = models.ForSteps(view.progress->totalSteps);
+    const LineModel& model = models.ForKind(view.progress->programKind);
     // Appended piece by piece: GCC 12 at -O3 takes a chain of "literal" + string for an overlapping copy.
     text.append(" ").append(Trimmed(view.progress->percent)).append(" ");
     text.append(ClockText(model.RemainingSeconds(view.progress->stepsDone))).append(" left");

@@ -11,7 +11,7 @@
 
 #include "cli/line_model.h"
 #include "cli/redraw_thread.h"
-#include "cli/terminal_window.h"
+#include "cli/run_tracker.h"
 #include "station/slot_cycle.h"
 
 namespace fwu::cli {

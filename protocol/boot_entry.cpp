@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "protocol/control_chars.h"
-#include "protocol/error_box.h"
 #include "protocol/frame.h"
 #include "serial/write_bytes.h"
 
@@ -24,9 +23,6 @@ constexpr std::uint32_t kEnquiryLimitMs = 1000;
 // The answer to the enquiry is not looked at; this bounds what is taken in.
 constexpr std::int16_t kEnquiryCapacity = 250;
 
-constexpr char kAckTimeoutText[] = "ACK receive timeout";
-constexpr char kNotAckText[] = "Receive except ACK";
-
 // The block check of the unframed messages: XOR of everything after the STX, the ETX included.
 std::uint8_t BlockCheck(std::string_view code) {
   std::uint8_t check = 0;
@@ -36,18 +32,18 @@ std::uint8_t BlockCheck(std::string_view code) {
   return static_cast<std::uint8_t>(check ^ kEtx);
 }
 
-bool PortOpen(Link& link, DialogWindow& owner) {
+bool PortOpen(Link& link, LinkObserver& observer) {
   if (link.port.IsOpen()) {
     return true;
   }
-  ShowErrorBox(owner, kPortNotOpenText);
+  observer.OnFailure({FailureKind::PortClosed, -1, 0});
   return false;
 }
 
 }  // namespace
 
-std::int16_t SendBootId(Link& link, DialogWindow& owner) {
-  if (!PortOpen(link, owner)) {
+std::int16_t SendBootId(Link& link, LinkObserver& observer) {
+  if (!PortOpen(link, observer)) {
     return -1;
   }
   PurgeLine(link);
@@ -61,8 +57,8 @@ std::int16_t SendBootId(Link& link, DialogWindow& owner) {
   return 0;
 }
 
-std::int16_t ReceiveBootReply(Link& link, DialogWindow& owner, std::span<std::uint8_t> reply) {
-  if (!PortOpen(link, owner)) {
+std::int16_t ReceiveBootReply(Link& link, LinkObserver& observer, std::span<std::uint8_t> reply) {
+  if (!PortOpen(link, observer)) {
     return -1;
   }
   // Anything before the STX is noise from the controller's start-up and is dropped.
@@ -115,7 +111,7 @@ std::int16_t ReceiveBootReply(Link& link, DialogWindow& owner, std::span<std::ui
   return static_cast<std::int16_t>(bodyLength < kLargest ? bodyLength : kLargest);
 }
 
-std::int16_t ConfirmBootLoader(Link& link, DialogWindow& owner) {
+std::int16_t ConfirmBootLoader(Link& link, LinkObserver& observer) {
   SendFrame(link, kEnq, {});
   // Stray bytes of the boot reply and damaged Frames are passed over; the first good Frame decides.
   std::array<std::uint8_t, kEnquiryCapacity - 2> answer{};
@@ -126,13 +122,13 @@ std::int16_t ConfirmBootLoader(Link& link, DialogWindow& owner) {
       continue;
     }
     if (control != kAck) {
-      ShowErrorBox(owner, kNotAckText);
+      observer.OnFailure({FailureKind::NotAck, -1, 0});
       return -1;
     }
     SendFrame(link, kEot, {});
     return 0;
   }
-  ShowErrorBox(owner, kAckTimeoutText);
+  observer.OnFailure({FailureKind::NoAnswer, -1, 0});
   return -1;
 }
 

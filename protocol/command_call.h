@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
+#include "protocol/link_observer.h"
 #include "serial/link.h"
-#include "ui/dialog_window.h"
 
 namespace fwu {
 
@@ -17,10 +17,10 @@ std::string CommandFailureText(std::int16_t code);
 // The operator's text for a nonzero device status: "%04X : Errors".
 std::string DeviceStatusText(std::uint16_t status);
 
-// Sends one device command and checks the device status of its answer. Every failure has been shown to the
-// operator in a message box when this returns: kPortClosed, kDeviceError or a TransactCommand code. On success
-// returns the answer's payload length.
-std::int16_t CallCommand(Link& link, DialogWindow& owner, std::span<const std::uint8_t> command,
+// Sends one device command and checks the device status of its answer. Every failure has been told to the
+// observer when this returns: kPortClosed, kDeviceError or a TransactCommand code. On success returns the
+// answer's payload length.
+std::int16_t CallCommand(Link& link, LinkObserver& observer, std::span<const std::uint8_t> command,
                          std::span<std::uint8_t> response, std::int16_t capacity);
 
 }  // namespace fwu

@@ -4,8 +4,15 @@ namespace fwu {
 
 namespace {
 
-// The operator's messages for the failing steps of an open. There is no "Open Err4"; "Open Err10" belongs to
-// the exchanges that find the port closed.
+// A name that could only reach some other device: empty (the bare "\\.\" prefix) or cut short by a NUL, which
+// would end the path the driver is asked for before the name does.
+bool IsUnusablePortName(std::string_view portName) {
+  return portName.empty() || portName.find('\0') != std::string_view::npos;
+}
+
+}  // namespace
+
+// There is no "Open Err4"; "Open Err10" belongs to the exchanges that find the port closed.
 std::string OpenFailureText(OpenResult result) {
   switch (result) {
     case OpenResult::ReadSettingsFailed:
@@ -21,18 +28,6 @@ std::string OpenFailureText(OpenResult result) {
   return "Open Err1";
 }
 
-// A name that could only reach some other device: empty (the bare "\\.\" prefix) or cut short by a NUL, which
-// would end the path the driver is asked for before the name does.
-bool IsUnusablePortName(std::string_view portName) {
-  return portName.empty() || portName.find('\0') != std::string_view::npos;
-}
-
-void ShowOpenFailure(DialogWindow& owner, const std::string& text) {
-  owner.ShowMessage(text, text, BoxStyle::Error);
-}
-
-}  // namespace
-
 std::string SelectorPortName(std::string_view selectorText) {
   return std::string(selectorText.substr(0, selectorText.find('(')));
 }
@@ -41,17 +36,15 @@ std::string Win32DevicePath(std::string_view portName) {
   return std::string(kWin32DevicePrefix) + std::string(portName);
 }
 
-bool OpenPort(SerialPort& port, DialogWindow& owner, std::string_view selectorText) {
+OpenResult OpenPort(SerialPort& port, std::string_view selectorText) {
   ClosePort(port);
   const std::string portName = SelectorPortName(selectorText);
   const OpenResult result = IsUnusablePortName(portName) ? OpenResult::OpenFailed : port.Open(portName);
-  if (result == OpenResult::Ok) {
-    return true;
+  if (result != OpenResult::Ok) {
+    // The port closes itself on a failed step; this makes sure nothing half-open is left behind.
+    ClosePort(port);
   }
-  // The port closes itself on a failed step; this makes sure nothing half-open is left behind.
-  ClosePort(port);
-  ShowOpenFailure(owner, OpenFailureText(result));
-  return false;
+  return result;
 }
 
 void ClosePort(SerialPort& port) {

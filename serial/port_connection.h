@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "serial/serial_port.h"
-#include "ui/dialog_window.h"
 
 namespace fwu {
 
@@ -16,9 +15,12 @@ std::string SelectorPortName(std::string_view selectorText);
 inline constexpr std::string_view kWin32DevicePrefix = "\\\\.\\";
 std::string Win32DevicePath(std::string_view portName);
 
-// Opens the port named by the selector text, closing any port that is open first. A failure is shown to the
-// operator ("Open Err1", "Open Err2", "Open Err3", "Open Err5") and leaves the port closed.
-bool OpenPort(SerialPort& port, DialogWindow& owner, std::string_view selectorText);
+// Opens the port named by the selector text, closing any port that is open first. A failure leaves the port
+// closed.
+OpenResult OpenPort(SerialPort& port, std::string_view selectorText);
+
+// The operator's text for a failed open: "Open Err1", "Open Err2", "Open Err3" or "Open Err5".
+std::string OpenFailureText(OpenResult result);
 
 // Closes the port if it is open.
 void ClosePort(SerialPort& port);

@@ -7,8 +7,8 @@
 #include "protocol/boot_entry.h"
 #include "serial/link.h"
 #include "serial/port_connection.h"
+#include "protocol/link_observer.h"
 #include "trace/wire_decoder.h"
-#include "ui/dialog_window.h"
 
 namespace fwu::station {
 
@@ -16,23 +16,6 @@ namespace {
 
 // The boot loader's boot reply is short; what does not fit is dropped but still checked.
 constexpr std::size_t kReplySize = 64;
-
-// The probe's boxes are nobody's business but the slot's own line: the answer is all it asks, and the last box
-// says why a port did not open.
-class QuietWindow : public DialogWindow {
- public:
-  void ShowMessage(const std::string& text, const std::string& /*caption*/, BoxStyle /*style*/) override {
-    lastBox = text;
-  }
-  std::string lastBox;
-  void SetControlText(int /*controlId*/, const std::string& /*text*/) override {}
-  void SetTitle(const std::string& /*text*/) override {}
-  void ProgressSetRange(std::uint16_t /*maximum*/) override {}
-  void ProgressSetStep(int /*increment*/) override {}
-  void ProgressSetPos(int /*position*/) override {}
-  void ProgressStepIt() override {}
-  void PumpMessages() override {}
-};
 
 // The port as the boot-mode entry reads it, counting the bytes that came, seeing whether a whole Frame came
 // after the enquiry, and whether a write failed.
@@ -93,11 +76,13 @@ bool IsNetworkPort(const SerialPort& port) {
 }
 
 // One try at the boot-mode entry on an open port.
-Presence Try(CountingPort& port, Clock& clock, QuietWindow& window) {
+// The probe's failures are nobody's business but the slot's own line: the answer is all it asks.
+Presence Try(CountingPort& port, Clock& clock) {
+  LinkObserver quiet;
   Link link(port, clock);
   std::array<std::uint8_t, kReplySize> reply{};
-  SendBootId(link, window);
-  ReceiveBootReply(link, window, reply);
+  SendBootId(link, quiet);
+  ReceiveBootReply(link, quiet, reply);
   // Nothing came, or a server that said something (ser2net's "Device open failure" when no unit is plugged in)
   // and closed the connection: nothing is there to answer the enquiry.
   if (port.Received() == 0 || !port.LostReason().empty()) {
@@ -106,22 +91,20 @@ Presence Try(CountingPort& port, Clock& clock, QuietWindow& window) {
   // The enquiry decides, as in the update: an ACK, or any other whole Frame sent back to it (a refusal), is a
   // controller; bytes that make no Frame are not.
   port.WatchForFrames();
-  const bool confirmed = ConfirmBootLoader(link, window) == 0;
+  const bool confirmed = ConfirmBootLoader(link, quiet) == 0;
   return confirmed || port.GoodFrame() ? Presence::Answering : Presence::Silent;
 }
 
 }  // namespace
 
 void HoldPort(SerialPort& port, const std::string& device) {
-  QuietWindow window;
-  OpenPort(port, window, device);
+  OpenPort(port, device);
 }
 
 ProbeResult ProbeController(SerialPort& port, Clock& clock, const std::string& device, bool hold) {
-  QuietWindow window;
   if (hold && port.IsOpen()) {
     CountingPort held(port);
-    const Presence presence = Try(held, clock, window);
+    const Presence presence = Try(held, clock);
     // A serial device that fails writes has hung up: the unit went with it, and opening the name again could
     // reach the next one. A device server that dropped the connection is still there: connect again.
     if (!held.WriteFailed() || !IsNetworkPort(port)) {
@@ -130,14 +113,16 @@ ProbeResult ProbeController(SerialPort& port, Clock& clock, const std::string& d
     ClosePort(port);
   }
   CountingPort counting(port);
-  if (!OpenPort(counting, window, device)) {
+  if (const OpenResult opened = OpenPort(counting, device); opened != OpenResult::Ok) {
     if (counting.ServerWithoutLine()) {
       return Presence::Silent;
     }
+    // Why the port did not open, as the slot's line shows it: the operator's text and the system's reason.
+    const std::string text = OpenFailureText(opened);
     const std::string reason = port.OpenFailureReason();
-    return {Presence::NoPort, reason.empty() ? window.lastBox : window.lastBox + ": " + reason};
+    return {Presence::NoPort, reason.empty() ? text : text + ": " + reason};
   }
-  const Presence presence = Try(counting, clock, window);
+  const Presence presence = Try(counting, clock);
   if (!hold) {
     ClosePort(counting);
   }

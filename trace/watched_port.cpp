@@ -93,25 +93,17 @@ LastCommand WatchedPort::Last() const {
 
 std::string WatchedPort::Where() const {
   const std::lock_guard lock(mutex_);
-  switch (phase_) {
-    case Phase::NotStarted:
-      break;
-    case Phase::BootEntry:
-      return "boot-mode entry";
-    case Phase::Command:
-      return DescribeCommand({last_.command, last_.qualifier, last_.address});
-  }
-  return {};
+  return DescribeWhere(lastSent_, {last_.command, last_.qualifier, last_.address});
 }
 
 void WatchedPort::Sent(const WireEvent& event) {
   const bool enquiry = event.kind == EventKind::Frame && event.control == kEnq;
   if (event.kind == EventKind::Identification || enquiry) {
     const std::lock_guard lock(mutex_);
-    phase_ = Phase::BootEntry;
+    lastSent_ = LastSent::BootEntry;
   } else if (const auto command = CommandOf(event)) {
     const std::lock_guard lock(mutex_);
-    phase_ = Phase::Command;
+    lastSent_ = LastSent::Command;
     last_ = {true, command->command, command->qualifier, command->address};
   }
   if (event.kind == EventKind::Identification) {

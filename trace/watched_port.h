@@ -47,8 +47,6 @@ class WatchedPort : public SerialPort, private PortNotes {
   [[nodiscard]] std::string Where() const;
 
  private:
-  enum class Phase : std::uint8_t { NotStarted, BootEntry, Command };
-
   void Sent(const WireEvent& event);
   void Received(const WireEvent& event);
   void Note(std::string_view text);
@@ -63,7 +61,7 @@ class WatchedPort : public SerialPort, private PortNotes {
   WireDecoder received_;
 
   mutable std::mutex mutex_;  // guards what Last() and Where() read
-  Phase phase_ = Phase::NotStarted;
+  LastSent lastSent_ = LastSent::Nothing;
   LastCommand last_;
 };
 

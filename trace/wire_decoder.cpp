@@ -158,6 +158,18 @@ std::string DescribeCommand(const CommandFields& command) {
   return "command " + code;
 }
 
+std::string DescribeWhere(LastSent last, const CommandFields& command) {
+  switch (last) {
+    case LastSent::Nothing:
+      break;
+    case LastSent::BootEntry:
+      return "boot-mode entry";
+    case LastSent::Command:
+      return DescribeCommand(command);
+  }
+  return {};
+}
+
 std::string DescribeEvent(const WireEvent& event) {
   switch (event.kind) {
     case EventKind::Identification:

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "update/run_result.h"
+
 namespace fwu::wire {
 
 // Which way bytes went: from the updater to the controller, or back.
@@ -64,6 +66,9 @@ std::optional<CommandFields> CommandOf(const WireEvent& event);
 // What a command does in the update, in the words the operator reads: "program kind query (0A 00)",
 // "block write, second image, address 0x30100", "commit (08 00)", "command 4A 01".
 std::string DescribeCommand(const CommandFields& command);
+// Where a run is, or where it stopped, by what the updater sent last: "boot-mode entry", the command as
+// DescribeCommand names it, or "" before anything was sent.
+std::string DescribeWhere(LastSent last, const CommandFields& command);
 // The event in words, without its time and bytes: "Frame ACK, CRC ok", "boot reply, 5 body bytes, check ok".
 std::string DescribeEvent(const WireEvent& event);
 

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "protocol/boot_entry.h"
-#include "protocol/command_call.h"
+#include "update/run_session.h"
 #include "update/update_commands.h"
 #include "update/versions.h"
 
@@ -21,75 +20,86 @@ struct Region {
   std::uint8_t qualifier;
   std::uint32_t firstAddress;
   std::uint32_t blocks;
+  Image name;
 };
 
 // Response capacities count the control byte and the ETX besides the payload. A block write's answer is short.
 constexpr std::int16_t kCommandAnswerCapacity = 280;
 constexpr std::int16_t kBlockAnswerCapacity = 50;
 
-constexpr char kProgramUnknown[] = "Program unknown";
-constexpr char kFinished[] = "Finished";
 // Smaller than the version read's: the reply is read and dropped, and its store is bounded by this buffer.
 constexpr std::size_t kBootReplySize = 64;
 
 // The buffers of one run, owned by it; nothing is allocated per block.
 class UpdateRun {
  public:
-  UpdateRun(Link& link, DialogWindow& window, Progress& progress, const FirmwareImages& images)
-      : link_(link), window_(window), progress_(progress), images_(images) {}
+  UpdateRun(Link& link, RunObserver& observer, const FirmwareImages& images)
+      : session_(link, observer, result_), observer_(observer), link_(link), images_(images) {}
 
-  void Run() {
-    if (!EnterBootMode()) {
-      return;
+  RunResult Run() {
+    session_.EnterPhase(Phase::BootEntry);
+    if (!session_.EnterBootMode(bootReply_)) {
+      session_.Fail();
+      return result_;
     }
-    ReadVersions(link_, window_, images_.main);
+    // Whatever the version read meets, the query decides.
+    result_.versions = ReadVersionsIn(session_, images_.main);
 
+    session_.EnterPhase(Phase::ProgramKindQuery);
     const std::int16_t kind = QueryProgramKind();
     if (kind != kKindTwoImages && kind != kKindMainOnly) {
-      Show(kProgramUnknown);
-      return;
+      return result_;
     }
-    // The last moment at which stopping leaves the controller's memory as it was: nothing is shown.
-    if (window_.StopRequested()) {
-      return;
+    // The last moment at which stopping leaves the controller's memory as it was.
+    if (observer_.StopRequested()) {
+      result_.outcome = Outcome::Interrupted;
+      return result_;
     }
     if (kind == kKindTwoImages) {
       if (!WriteSecondImage() || !WriteMainImage()) {
-        return;
+        return result_;
       }
     } else {
-      ProgressStart(window_, progress_, kMainBlocks);
+      StartTransfer(kMainBlocks);
       if (!WriteMainImage()) {
-        return;
+        return result_;
       }
     }
-    Show(kFinished);
+    session_.EnterPhase(Phase::Done);
+    return result_;
   }
 
  private:
-  bool EnterBootMode() {
-    if (SendBootId(link_, window_) == -1) {
-      return false;
+  // The program kind, or -1 when the query failed or its answer is not exactly header and kind; the result says
+  // which.
+  std::int16_t QueryProgramKind() {
+    const std::int16_t length = session_.Call(kProgramKindQuery, answer_, kCommandAnswerCapacity);
+    if (length == kProgramKindAnswerLength) {
+      result_.programKind = answer_[kProgramKindByte];
+      if (*result_.programKind == kKindTwoImages || *result_.programKind == kKindMainOnly) {
+        return *result_.programKind;
+      }
     }
-    // Whatever the reply says, the enquiry decides.
-    ReceiveBootReply(link_, window_, bootReply_);
-    return ConfirmBootLoader(link_, window_) >= 0;
+    // A link failure or a device status says why; a closed port, a short or long answer, or a kind the update
+    // does not know leaves the kind unknown.
+    if (length < 0) {
+      session_.Fail();
+    }
+    if (length >= 0 || result_.outcome == Outcome::OpenFailed) {
+      result_.outcome = Outcome::ProgramUnknown;
+    }
+    return -1;
   }
 
-  // The program kind, or -1 when the query failed or its answer is not exactly header and kind.
-  std::int16_t QueryProgramKind() {
-    if (CallCommand(link_, window_, kProgramKindQuery, answer_, kCommandAnswerCapacity) != kProgramKindAnswerLength) {
-      return -1;
-    }
-    return answer_[kProgramKindByte];
-  }
+  void StartTransfer(std::uint32_t positions) { observer_.OnTransferStart(*result_.programKind, positions); }
 
   bool WriteSecondImage() {
+    session_.EnterPhase(Phase::SecondImage, Image::Second);
     if (!Send(kPrepareSecond)) {
       return false;
     }
-    ProgressStart(window_, progress_, kSecondBlocks + kMainBlocks);
-    if (!WriteRegion({images_.second, kSecondQualifier, kSecondAddress, kSecondBlocks})) {
+    StartTransfer(kSecondBlocks + kMainBlocks);
+    if (!WriteRegion({images_.second, kSecondQualifier, kSecondAddress, kSecondBlocks, Image::Second})) {
       return false;
     }
     if (!Send(kSecondWritten) || !Send(kSecondCommit)) {
@@ -100,24 +110,32 @@ class UpdateRun {
   }
 
   bool WriteMainImage() {
-    return Send(kPrepareMain) && WriteRegion({images_.main, kMainQualifier, 0, kMainBlocks}) && Send(kMainWritten) &&
-           Send(kUpdateDone);
+    session_.EnterPhase(Phase::MainImage, Image::Main);
+    return Send(kPrepareMain) && WriteRegion({images_.main, kMainQualifier, 0, kMainBlocks, Image::Main}) &&
+           Send(kMainWritten) && Send(kUpdateDone);
   }
 
   bool Send(std::span<const std::uint8_t> command) {
-    return CallCommand(link_, window_, command, answer_, kCommandAnswerCapacity) >= 0;
+    if (session_.Call(command, answer_, kCommandAnswerCapacity) < 0) {
+      session_.Fail();
+      return false;
+    }
+    return true;
   }
 
   bool WriteRegion(const Region& region) {
     for (std::uint32_t k = 0; k < region.blocks; ++k) {
-      if (TakeBlock(region, k) && !WriteBlock()) {
-        // The failure has been shown; the bar stays where it is.
+      const bool sent = TakeBlock(region, k);
+      if (sent && !WriteBlock()) {
+        // The failure has been told; the transfer stays where it is.
         return false;
       }
-      ProgressStep(window_, progress_);
-      window_.PumpMessages();
-      if (window_.StopRequested()) {
-        // Ended at a block boundary: the controller is partly written, and nothing is shown.
+      ++(sent ? result_.blocksWritten : result_.blocksSkipped);
+      observer_.OnBlock({region.name, region.firstAddress + k * static_cast<std::uint32_t>(kBlockSize), sent,
+                         result_.blocksWritten + result_.blocksSkipped, result_.blocksWritten});
+      if (observer_.StopRequested()) {
+        // Ended at a block boundary: the controller is partly written.
+        result_.outcome = Outcome::Interrupted;
         return false;
       }
     }
@@ -131,14 +149,17 @@ class UpdateRun {
   bool WriteBlock() {
     // Drops whatever the controller sent out of turn before the block goes out.
     PurgeLine(link_);
-    return CallCommand(link_, window_, blockPayload_, blockAnswer_, kBlockAnswerCapacity) >= 0;
+    if (session_.Call(blockPayload_, blockAnswer_, kBlockAnswerCapacity) < 0) {
+      session_.Fail();
+      return false;
+    }
+    return true;
   }
 
-  void Show(const char* outcome) { window_.ShowMessage(outcome, "", BoxStyle::Plain); }
-
+  RunResult result_;
+  RunSession session_;
+  RunObserver& observer_;
   Link& link_;
-  DialogWindow& window_;
-  Progress& progress_;
   const FirmwareImages& images_;
   std::array<std::uint8_t, kBootReplySize> bootReply_{};
   std::array<std::uint8_t, kCommandAnswerCapacity - 2> answer_{};
@@ -148,8 +169,8 @@ class UpdateRun {
 
 }  // namespace
 
-void RunUpdate(Link& link, DialogWindow& window, Progress& progress, const FirmwareImages& images) {
-  UpdateRun(link, window, progress, images).Run();
+RunResult RunUpdate(Link& link, RunObserver& observer, const FirmwareImages& images) {
+  return UpdateRun(link, observer, images).Run();
 }
 
 }  // namespace fwu

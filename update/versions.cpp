@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <array>
 
-#include "protocol/boot_entry.h"
 #include "protocol/command_call.h"
-#include "ui/control_ids.h"
+#include "update/run_session.h"
 
 namespace fwu {
 
@@ -31,36 +30,18 @@ std::string ImageTextOrEmpty(std::span<const std::uint8_t> mainImage, std::uint3
   return ImageText(mainImage, pointerOffset).value_or(std::string());
 }
 
-}  // namespace
-
-void ReadVersions(Link& link, DialogWindow& window, std::span<const std::uint8_t> mainImage) {
-  if (SendBootId(link, window) == -1) {
-    return;
-  }
-  std::array<std::uint8_t, kBootReplySize> bootReply{};
-  ReceiveBootReply(link, window, bootReply);
-  if (ConfirmBootLoader(link, window) < 0) {
-    return;
-  }
-
-  std::string controllerVersion;
-  std::string carriedVersion;
-  QueryVersions(link, window, controllerVersion, carriedVersion, mainImage);
-  window.SetControlText(kIdVersionText,
-                        kFirmwareLabel + controllerVersion + kLineBreak + kNewFirmwareLabel + carriedVersion);
-  ShowTitle(window, mainImage);
-}
-
-void QueryVersions(Link& link, DialogWindow& window, std::string& controllerVersion, std::string& carriedVersion,
-                   std::span<const std::uint8_t> mainImage) {
+// Sends the query through call and fills both texts from its answer.
+template <typename Call>
+bool Query(const Call& call, std::string& controllerVersion, std::string& carriedVersion,
+           std::span<const std::uint8_t> mainImage) {
   controllerVersion.clear();
   carriedVersion.clear();
 
   std::array<std::uint8_t, kVersionAnswerSize> answer{};
-  const std::int16_t length = CallCommand(link, window, kVersionQuery, answer, kVersionAnswerCapacity);
+  const std::int16_t length = call(std::span<std::uint8_t>(answer));
   if (length < 0) {
-    // The failure has been shown; both lines of the display stay without a value.
-    return;
+    // The failure has been told; both lines of the display stay without a value.
+    return false;
   }
   const std::size_t answerLength = std::min(static_cast<std::size_t>(length), answer.size());
   if (answerLength > kVersionTextStart) {
@@ -68,11 +49,51 @@ void QueryVersions(Link& link, DialogWindow& window, std::string& controllerVers
     controllerVersion.assign(answer.begin() + kVersionTextStart, answer.begin() + answerLength);
   }
   carriedVersion = ImageTextOrEmpty(mainImage, kVersionPointer);
+  return true;
 }
 
-void ShowTitle(DialogWindow& window, std::span<const std::uint8_t> mainImage) {
-  window.SetTitle(kTitleStart + ImageTextOrEmpty(mainImage, kModelNamePointer) + kTitleGap +
-                  ImageTextOrEmpty(mainImage, kVersionPointer));
+}  // namespace
+
+std::optional<Versions> ReadVersionsIn(RunSession& session, std::span<const std::uint8_t> mainImage) {
+  session.EnterPhase(Phase::VersionRead);
+  std::array<std::uint8_t, kBootReplySize> bootReply{};
+  if (!session.EnterBootMode(bootReply)) {
+    return std::nullopt;
+  }
+  Versions versions;
+  versions.answered =
+      Query([&](std::span<std::uint8_t> answer) { return session.Call(kVersionQuery, answer, kVersionAnswerCapacity); },
+            versions.controller, versions.carried, mainImage);
+  session.Observer().OnVersions(versions);
+  return versions;
+}
+
+RunResult ReadVersions(Link& link, RunObserver& observer, std::span<const std::uint8_t> mainImage) {
+  RunResult result;
+  RunSession session(link, observer, result);
+  result.versions = ReadVersionsIn(session, mainImage);
+  if (!result.versions || !result.versions->answered) {
+    session.Fail();
+  }
+  return result;
+}
+
+bool QueryVersions(Link& link, LinkObserver& observer, std::string& controllerVersion, std::string& carriedVersion,
+                   std::span<const std::uint8_t> mainImage) {
+  return Query(
+      [&](std::span<std::uint8_t> answer) {
+        return CallCommand(link, observer, kVersionQuery, answer, kVersionAnswerCapacity);
+      },
+      controllerVersion, carriedVersion, mainImage);
+}
+
+std::string VersionDisplayText(const std::string& controllerVersion, const std::string& carriedVersion) {
+  return kFirmwareLabel + controllerVersion + kLineBreak + kNewFirmwareLabel + carriedVersion;
+}
+
+std::string TitleText(std::span<const std::uint8_t> mainImage) {
+  return kTitleStart + ImageTextOrEmpty(mainImage, kModelNamePointer) + kTitleGap +
+         ImageTextOrEmpty(mainImage, kVersionPointer);
 }
 
 }  // namespace fwu

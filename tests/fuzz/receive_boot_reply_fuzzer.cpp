@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "app/dialog_adapter.h"
 #include "fuzz_line.h"
 #include "protocol/boot_entry.h"
 #include "support/recording_window.h"

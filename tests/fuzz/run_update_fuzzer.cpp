@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_adapter.h"
+#include "app/progress.h"
 #include "fuzz_line.h"
 #include "sim/device_memory.h"
 #include "steered_peer.h"
 #include "support/recording_window.h"
 #include "support/shaped_images.h"
 #include "support/wire.h"
-#include "ui/progress.h"
 #include "update/images.h"
 #include "update/update_sequence.h"
 

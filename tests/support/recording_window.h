@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_window.h"
+#include "app/dialog_window.h"
 
 namespace fwu::test {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
+#include "app/control_ids.h"
 #include "support/image_builder.h"
-#include "ui/control_ids.h"
 
 namespace fwu::test {
 

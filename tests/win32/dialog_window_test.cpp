@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "dialog_fixture.h"
-#include "ui/control_ids.h"
 
 namespace fwu::test {
 namespace {

@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
+#include "app/dialog_adapter.h"
 #include "dialog_fixture.h"
 #include "serial/win32_enumerate.h"
-#include "ui/control_ids.h"
 
 namespace fwu::test {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "dialog_fixture.h"
 #include "support/sim_peer.h"
-#include "ui/control_ids.h"
 
 namespace fwu::test {
 namespace {

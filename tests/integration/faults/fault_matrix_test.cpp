@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/dialog_adapter.h"
+#include "app/progress.h"
 #include "controller_on_pty.h"
 #include "serial/port_connection.h"
 #include "serial/posix_clock.h"
@@ -25,7 +27,6 @@
 #include "support/recording_window.h"
 #include "support/shaped_images.h"
 #include "support/wire.h"
-#include "ui/progress.h"
 #include "update/update_sequence.h"
 #include "watched_port.h"
 

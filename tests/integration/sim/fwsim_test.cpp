@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_adapter.h"
 #include "fwsim_process.h"
 #include "protocol/boot_entry.h"
 #include "protocol/command_call.h"

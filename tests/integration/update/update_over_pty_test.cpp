@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
+#include "app/dialog_adapter.h"
 #include "fwsim_process.h"
 #include "serial/posix_clock.h"
 #include "serial/posix_port.h"
 #include "support/image_builder.h"
 #include "support/recording_window.h"
 #include "support/wire.h"
-#include "ui/control_ids.h"
 #include "update/update_sequence.h"
 
 namespace fwu::test {

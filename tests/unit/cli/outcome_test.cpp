@@ -2,93 +2,93 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/terminal_window.h"
+#include "update/update_commands.h"
 
 namespace fwu::cli {
 namespace {
 
-// Every box text the core can end a run with, and what the command line makes of it.
-TEST(JudgeTest, EachEndingBoxGivesItsOutcomeCodeAndStatus) {
+// Where a run was when the given command had gone out last.
+Where After(std::uint8_t command, std::uint8_t qualifier, Phase phase,
+            std::optional<std::uint32_t> blockAddress = std::nullopt) {
+  Where where;
+  where.phase = phase;
+  where.last = LastSent::Command;
+  where.command = command;
+  where.qualifier = qualifier;
+  where.blockAddress = blockAddress;
+  return where;
+}
+
+RunResult Ended(Outcome outcome, const Where& where, std::optional<Failure> failure = std::nullopt) {
+  RunResult result;
+  result.outcome = outcome;
+  result.where = where;
+  result.failure = failure;
+  if (failure) {
+    result.resultCode = failure->code;
+    result.deviceStatus = failure->kind == FailureKind::DeviceStatus ? failure->status : 0;
+  }
+  return result;
+}
+
+// Every way a run can end, and what the command line makes of its result: outcome, exit status, the numbers,
+// the dialog's text(s) and where it stopped.
+TEST(VerdictTest, EachResultGivesItsOutcomeCodeStatusMessageAndPlace) {
   struct Case {
-    std::vector<std::string> boxes;
-    Outcome outcome;
+    const char* what;
+    RunResult result;
     int exitStatus;
     std::optional<int> resultCode;
     std::optional<int> deviceStatus;
     std::string message;
+    std::string where;
   };
   const std::string timeout = "     -11 : When sending the command, ACK reception timeout";
-  const std::string other = "     -28 : Other errors";
+  Where bootEntry;
+  bootEntry.phase = Phase::BootEntry;
+  bootEntry.last = LastSent::BootEntry;
+  const Where query = After(0x0A, 0x00, Phase::ProgramKindQuery);
+  const Where prepareSecond = After(0x03, 0x20, Phase::SecondImage);
+  const Where secondBlock = After(kBlockWrite, kSecondQualifier, Phase::SecondImage, 0x30500);
+  const Where mainBlock = After(kBlockWrite, kMainQualifier, Phase::MainImage, 0x00100);
+  const Failure timedOut{FailureKind::Exchange, -11, 0};
+  const Failure status12{FailureKind::DeviceStatus, -1, 0x12};
+  const Failure closed{FailureKind::PortClosed, -1, 0};
+  const Failure noAnswer{FailureKind::NoAnswer, -1, 0};
+  const Failure notAck{FailureKind::NotAck, -1, 0};
+  const std::string atQuery = "program kind query (0A 00)";
+  const std::string atBootEntry = "boot-mode entry";
+  const std::string atPrepare = "second-image preparation (03 20)";
+  const std::string atSecondBlock = "block write, second image, address 0x30500";
+  const std::string atMainBlock = "block write, main image, address 0x00100";
+  const std::string toUnknown = " / Program unknown";
+  const std::string status12Text = "0012 : Errors";
   const std::vector<Case> cases = {
-      {{"Finished"}, Outcome::Finished, 0, {}, {}, "Finished"},
-      {{"ACK receive timeout", "Finished"}, Outcome::Finished, 0, {}, {}, "Finished"},
-      {{"Open Err1"}, Outcome::OpenFailed, 3, {}, {}, "Open Err1"},
-      {{"Open Err5"}, Outcome::OpenFailed, 3, {}, {}, "Open Err5"},
-      {{"Open Err10"}, Outcome::OpenFailed, 3, {}, {}, "Open Err10"},
-      {{"ACK receive timeout"}, Outcome::NoBootLoader, 4, {}, {}, "ACK receive timeout"},
-      {{"Receive except ACK"}, Outcome::NoBootLoader, 4, {}, {}, "Receive except ACK"},
-      {{"Program unknown"}, Outcome::ProgramUnknown, 5, {}, {}, "Program unknown"},
-      {{"0012 : Errors"}, Outcome::DeviceError, 6, {}, 0x12, "0012 : Errors"},
-      {{"ABCD : Errors"}, Outcome::DeviceError, 6, {}, 0xABCD, "ABCD : Errors"},
-      {{timeout}, Outcome::LinkFailure, 7, -11, {}, timeout},
-      {{other}, Outcome::LinkFailure, 7, -28, {}, other},
+      {"finished", Ended(Outcome::Finished, After(0x07, 0x00, Phase::Done)), 0, {}, {}, "Finished", ""},
+      {"port found closed", Ended(Outcome::OpenFailed, prepareSecond, closed), 3, {}, {}, "Open Err10", atPrepare},
+      {"no answer", Ended(Outcome::NoBootLoader, bootEntry, noAnswer), 4, {}, {}, "ACK receive timeout", atBootEntry},
+      {"not ACK", Ended(Outcome::NoBootLoader, bootEntry, notAck), 4, {}, {}, "Receive except ACK", atBootEntry},
+      {"unknown kind", Ended(Outcome::ProgramUnknown, query), 5, {}, {}, "Program unknown", atQuery},
+      {"port closed, query", Ended(Outcome::ProgramUnknown, query, closed), 5, {}, {}, "Program unknown", atQuery},
+      {"status", Ended(Outcome::DeviceError, prepareSecond, status12), 6, {}, 0x12, status12Text, atPrepare},
+      {"silent", Ended(Outcome::LinkFailure, secondBlock, timedOut), 7, -11, {}, timeout, atSecondBlock},
       // The query's own failure, then "Program unknown": the failure decides, both texts are kept.
-      {{timeout, "Program unknown"}, Outcome::LinkFailure, 7, -11, {}, timeout + " / Program unknown"},
-      {{"0012 : Errors", "Program unknown"}, Outcome::DeviceError, 6, {}, 0x12, "0012 : Errors / Program unknown"},
-      // Text the core never composes is no outcome the command line claims to know.
-      {{"-11 : When sending the command, ACK reception timeout"}, Outcome::Internal, 1, {}, {}, ""},
-      {{"12 : Errors"}, Outcome::Internal, 1, {}, {}, ""},
-      {{}, Outcome::Internal, 1, {}, {}, ""},
+      {"time-out, query", Ended(Outcome::LinkFailure, query, timedOut), 7, -11, {}, timeout + toUnknown, atQuery},
+      {"status, query", Ended(Outcome::DeviceError, query, status12), 6, {}, 0x12, status12Text + toUnknown, atQuery},
+      {"stop, no write", Ended(Outcome::Interrupted, query), 130, {}, {}, kInterruptedBeforeWritingText, atQuery},
+      {"stop", Ended(Outcome::Interrupted, mainBlock), 130, {}, {}, kInterruptedText, atMainBlock},
   };
   for (const Case& c : cases) {
-    std::vector<Box> boxes;
-    for (const auto& text : c.boxes) {
-      boxes.push_back({text, "program kind query (0A 00)"});
-    }
-    const RunVerdict verdict = Judge(boxes, std::nullopt);
-    const std::string label = c.boxes.empty() ? "no box" : c.boxes.back();
-    EXPECT_EQ(verdict.outcome, c.outcome) << label;
-    EXPECT_EQ(ExitStatus(verdict.outcome), c.exitStatus) << label;
-    EXPECT_EQ(verdict.resultCode, c.resultCode) << label;
-    EXPECT_EQ(verdict.deviceStatus, c.deviceStatus) << label;
-    if (!c.message.empty()) {
-      EXPECT_EQ(verdict.message, c.message) << label;
-    }
-    EXPECT_EQ(verdict.where.empty(), c.outcome == Outcome::Finished || c.boxes.empty()) << label;
+    const RunVerdict verdict = VerdictOf(c.result);
+    EXPECT_EQ(verdict.outcome, c.result.outcome) << c.what;
+    EXPECT_EQ(ExitStatus(verdict.outcome), c.exitStatus) << c.what;
+    EXPECT_EQ(verdict.resultCode, c.resultCode) << c.what;
+    EXPECT_EQ(verdict.deviceStatus, c.deviceStatus) << c.what;
+    EXPECT_EQ(verdict.message, c.message) << c.what;
+    EXPECT_EQ(verdict.where, c.where) << c.what;
+    const bool finished = c.result.outcome == Outcome::Finished;
+    EXPECT_EQ(verdict.blockAddress, finished ? std::nullopt : c.result.where.blockAddress) << c.what;
   }
-}
-
-TEST(JudgeTest, AStopIsAnInterruptionWhateverBoxesCameBefore) {
-  struct Case {
-    StopPoint stop;
-    const char* message = nullptr;
-  };
-  for (const Case& c : {Case{{"block write, main image, address 0x00100", false}, kInterruptedText},
-                        Case{{"program kind query (0A 00)", true}, kInterruptedBeforeWritingText}}) {
-    const RunVerdict verdict = Judge({{"ACK receive timeout", "boot-mode entry"}}, c.stop);
-    EXPECT_EQ(verdict.outcome, Outcome::Interrupted);
-    EXPECT_EQ(ExitStatus(verdict.outcome), 130);
-    EXPECT_EQ(verdict.message, c.message);
-    EXPECT_EQ(verdict.where, c.stop.where);
-  }
-}
-
-TEST(JudgeTest, ProgramUnknownAfterAnEarlierCommandsFailureIsProgramUnknown) {
-  // The version query failed inside the update, then the program-kind answer had the wrong length.
-  const RunVerdict verdict =
-      Judge({{"     -20 : Response reception timeout in response reception", "version query (F0 10)"},
-             {"Program unknown", "program kind query (0A 00)"}},
-            std::nullopt);
-  EXPECT_EQ(verdict.outcome, Outcome::ProgramUnknown);
-  EXPECT_EQ(verdict.message, "Program unknown");
-}
-
-TEST(ControllerVersionTest, ReadsTheControllersTextBackFromTheVersionDisplay) {
-  EXPECT_EQ(ControllerVersion("FIRMWARE          :1.00\r\nNEW FIRMWARE  :0213", "0213"), "1.00");
-  EXPECT_EQ(ControllerVersion("FIRMWARE          :\r\nNEW FIRMWARE  :0213", "0213"), "");
-  // A failed query leaves both values empty.
-  EXPECT_EQ(ControllerVersion("FIRMWARE          :\r\nNEW FIRMWARE  :", "0213"), std::nullopt);
-  EXPECT_EQ(ControllerVersion("FIRMWARE          :a\r\nb\r\nNEW FIRMWARE  :0213", "0213"), "a\r\nb");
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(StationScreenTest, SlotLinesAndHeader) {
       {{"s1", status(station::SlotState::WaitingForPort), std::nullopt}, 80, "s1     waiting for a unit (no port)"},
       {{"s1", status(station::SlotState::WaitingForUnit), std::nullopt}, 80, "s1     waiting for a unit"},
       {{"s1", status(station::SlotState::Updating), std::nullopt}, 80, "s1     updating"},
-      {{"COM12", status(station::SlotState::Updating), PortProgress{2304, 0, "  0 %"}},
+      {{"COM12", status(station::SlotState::Updating), PortProgress{2304, 0, "  0 %", kKindTwoImages, 0}},
        80,
        "COM12  updating 0 % 1:22 left"},
       {{"s1", status(station::SlotState::Finished), std::nullopt}, 80, "s1     finished: remove the unit"},

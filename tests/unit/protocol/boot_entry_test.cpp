@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_adapter.h"
 #include "protocol/control_chars.h"
 #include "unit/protocol/link_fixture.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_adapter.h"
 #include "protocol/control_chars.h"
 #include "protocol/transaction.h"
 #include "unit/protocol/link_fixture.h"

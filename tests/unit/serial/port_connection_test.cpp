@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_adapter.h"
 #include "support/recording_window.h"
 #include "support/scripted_port.h"
 #include "support/virtual_clock.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_adapter.h"
 #include "protocol/boot_entry.h"
 #include "protocol/command_call.h"
 #include "protocol/transaction.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_adapter.h"
 #include "support/recording_window.h"
 #include "support/scripted_port.h"
 #include "support/shaped_images.h"

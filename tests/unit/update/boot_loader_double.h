@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/progress.h"
 #include "serial/link.h"
 #include "support/recording_window.h"
 #include "support/scripted_port.h"
 #include "support/wire.h"
-#include "ui/progress.h"
 
 namespace fwu::test {
 

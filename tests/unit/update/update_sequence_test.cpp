@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
+#include "app/dialog_adapter.h"
 #include "support/image_builder.h"
 #include "support/recording_window.h"
 #include "support/scripted_port.h"
 #include "support/virtual_clock.h"
 #include "support/wire.h"
-#include "ui/control_ids.h"
 #include "unit/update/boot_loader_double.h"
 
 namespace fwu {
@@ -379,20 +380,22 @@ TEST_F(RunUpdateTest, ImagesShorterThanTheirRegionsAreTreatedAsErasedBeyondTheir
   EXPECT_EQ(window.ProgressPos(), 2304);
 }
 
-// The command line's Ctrl-C: a window that asks to stop ends the run before the first writing command, or right
-// after a block's progress step and pump, with that block's exchange closed, nothing more sent and no box.
-TEST_F(RunUpdateTest, AStopRequestEndsTheRunBeforeTheFirstWriteOrAtTheNextBlockBoundaryWithoutABox) {
-  class StoppingWindow : public RecordingWindow {
+// The command line's Ctrl-C: an observer that asks to stop ends the run before the first writing command, or
+// right after a block position, with that block's exchange closed and nothing more sent.
+TEST_F(RunUpdateTest, AStopRequestEndsTheRunBeforeTheFirstWriteOrAtTheNextBlockBoundary) {
+  class StopAfterPositions : public RunObserver {
    public:
-    explicit StoppingWindow(int afterPumps) : afterPumps_(afterPumps) {}
-    bool StopRequested() override { return Pumps() >= afterPumps_; }
+    explicit StopAfterPositions(std::uint32_t positions) : positions_(positions) {}
+    void OnBlock(const BlockStep& step) override { done_ = step.positionsDone; }
+    bool StopRequested() override { return done_ >= positions_; }
 
    private:
-    int afterPumps_;
+    std::uint32_t positions_;
+    std::uint32_t done_ = 0;
   };
   struct Case {
     const char* what;
-    int afterPumps;
+    std::uint32_t afterPositions;
     std::string lastCommand;
     std::uint32_t stepsDone;
   };
@@ -407,13 +410,13 @@ TEST_F(RunUpdateTest, AStopRequestEndsTheRunBeforeTheFirstWriteOrAtTheNextBlockB
   for (const Case& c : cases) {
     test::LoaderRig rig;
     rig.loader.SetProgramKind(0x10);
-    StoppingWindow stopping(c.afterPumps);
-    RunUpdate(rig.link, stopping, rig.progress, FirmwareImages{main.Bytes(), second.Bytes()});
+    StopAfterPositions stopping(c.afterPositions);
+    const RunResult result = RunUpdate(rig.link, stopping, FirmwareImages{main.Bytes(), second.Bytes()});
 
     EXPECT_EQ(rig.loader.Events().back(), c.lastCommand) << c.what;
     EXPECT_EQ(rig.port.Writes().back().bytes, kAckFrame) << c.what;
-    EXPECT_TRUE(stopping.Boxes().empty()) << c.what;
-    EXPECT_EQ(rig.progress.stepsDone, c.stepsDone) << c.what;
+    EXPECT_EQ(result.outcome, Outcome::Interrupted) << c.what;
+    EXPECT_EQ(result.blocksWritten + result.blocksSkipped, c.stepsDone) << c.what;
   }
 }
 

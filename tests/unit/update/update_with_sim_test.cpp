@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
+#include "app/dialog_adapter.h"
 #include "support/recording_window.h"
 #include "support/scripted_port.h"
 #include "support/sim_peer.h"
 #include "support/virtual_clock.h"
-#include "ui/control_ids.h"
 #include "update/update_sequence.h"
 
 namespace fwu {

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/dialog_window.h"
+#include "app/dialog_window.h"
+#include "update/percent.h"
 
 namespace fwu {
 
@@ -12,9 +13,6 @@ struct Progress {
   std::uint32_t totalSteps = 0;
   std::uint32_t stepsDone = 0;
 };
-
-// The percentage label's text, "%3d %%".
-std::string PercentText(std::uint32_t percent);
 
 // Resets bar and label to 0 of steps.
 void ProgressStart(DialogWindow& window, Progress& progress, std::uint32_t steps);

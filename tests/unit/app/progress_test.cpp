@@ -1,4 +1,4 @@
-#include "ui/progress.h"
+#include "app/progress.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "support/recording_window.h"
-#include "ui/control_ids.h"
 
 namespace fwu {
 namespace {

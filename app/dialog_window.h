@@ -34,11 +34,6 @@ class DialogWindow {
 
   // Handles every message waiting for the thread without blocking; a quit message is dropped.
   virtual void PumpMessages() = 0;
-
-  // Asked by an update before its first writing command and after each block's progress step: true ends the run
-  // there, between two exchanges, without a box. The dialog never asks to stop; the command line does when the
-  // operator presses Ctrl-C or the system asks it to end.
-  virtual bool StopRequested() { return false; }
 };
 
 }  // namespace fwu
