@@ -63,14 +63,14 @@ bool CheckFiles(const UpdateOptions& options, const std::vector<std::string>& tr
 
 // Opens every port's trace before any port is opened; false, with the reason on standard error, when one of
 // them cannot be created.
-bool OpenTraces(const std::vector<std::string>& paths, std::vector<std::unique_ptr<wire::TraceSink>>& traces) {
+bool OpenTraces(const std::vector<std::string>& paths, std::vector<std::unique_ptr<trace::TraceSink>>& traces) {
   for (const auto& path : paths) {
     if (path.empty()) {
       traces.push_back(nullptr);
       continue;
     }
     std::string error;
-    traces.push_back(wire::OpenTrace(path, &error));
+    traces.push_back(trace::OpenTrace(path, &error));
     if (traces.back() == nullptr) {
       Fail(error);
       return false;
@@ -82,7 +82,7 @@ bool OpenTraces(const std::vector<std::string>& paths, std::vector<std::unique_p
 // Runs every port at once, each on its own thread, with one drawing thread for all of them. False when a trace
 // could not be written to the end.
 bool RunPorts(const std::vector<std::string>& ports, Task task, const ImageSet& images,
-              std::vector<std::unique_ptr<wire::TraceSink>> traces, std::FILE* out, std::vector<PortReport>& reports) {
+              std::vector<std::unique_ptr<trace::TraceSink>> traces, std::FILE* out, std::vector<PortReport>& reports) {
   const LineModels models(images.Images(), images.CarriedVersion().size());
   std::vector<std::unique_ptr<PortJob>> jobs;
   std::vector<PortJob*> view;
@@ -137,7 +137,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
     Fail("cannot write the JSON summary to " + options.json + ": " + reason);
     return kExitInternal;
   }
-  std::vector<std::unique_ptr<wire::TraceSink>> traces;
+  std::vector<std::unique_ptr<trace::TraceSink>> traces;
   if (!OpenTraces(tracePaths, traces)) {
     return kExitInternal;
   }
@@ -222,7 +222,7 @@ int RunInfoCommand(const ImageFiles& files) {
       "model:          " + text(kModelNamePointer) + "\nversion:        " + text(kVersionPointer) + "\n";
   const LineModels models(pair, images.CarriedVersion().size());
   const auto blocks = [](std::span<const std::uint8_t> image) {
-    const std::string digest = files::Sha256Hex(image);
+    const std::string digest = firmware_files::Sha256Hex(image);
     std::uint32_t sent = 0;
     const auto count = static_cast<std::uint32_t>(image.size() / 256);
     for (std::uint32_t k = 0; k < count; ++k) {
@@ -255,8 +255,8 @@ std::string VersionText() {
   return "fwupdate-cli " + ProgramVersion() + " (commit " + ProgramCommit() + ")\n" +
          "carried firmware: " + text(kModelNamePointer) + ", version " + text(kVersionPointer) + "\n" +
          "  main image:   " + std::to_string(carried.main.size()) + " bytes, SHA-256 " +
-         files::Sha256Hex(carried.main) + "\n" + "  second image: " + std::to_string(carried.second.size()) +
-         " bytes, SHA-256 " + files::Sha256Hex(carried.second) + "\n";
+         firmware_files::Sha256Hex(carried.main) + "\n" + "  second image: " + std::to_string(carried.second.size()) +
+         " bytes, SHA-256 " + firmware_files::Sha256Hex(carried.second) + "\n";
 }
 
 int RunPortsCommand() {

@@ -21,8 +21,9 @@ bool ImageSet::Load(const ImageFiles& given) {
     sources_ = {"carried", "carried"};
     return true;
   }
-  files::LoadedImage main = files::LoadFirmwareFile(given.main, files::ImageKind::Main);
-  files::LoadedImage second = files::LoadFirmwareFile(given.second, files::ImageKind::Second);
+  firmware_files::LoadedImage main = firmware_files::LoadFirmwareFile(given.main, firmware_files::ImageKind::Main);
+  firmware_files::LoadedImage second =
+      firmware_files::LoadFirmwareFile(given.second, firmware_files::ImageKind::Second);
   for (const auto* loaded : {&main, &second}) {
     for (const auto& warning : loaded->warnings) {
       Fail("warning: " + warning);
@@ -46,8 +47,8 @@ std::string ImageSet::CarriedVersion() const {
 }
 
 std::vector<ImageSource> ImageSet::Sources() const {
-  return {{"main", sources_[0], files::Sha256Hex(images_.main)},
-          {"second", sources_[1], files::Sha256Hex(images_.second)}};
+  return {{"main", sources_[0], firmware_files::Sha256Hex(images_.main)},
+          {"second", sources_[1], firmware_files::Sha256Hex(images_.second)}};
 }
 
 }  // namespace fwu::cli

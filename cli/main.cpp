@@ -389,8 +389,9 @@ int Main(int argc, char** argv) {
   }
   if (*convert) {
     const bool toMain = !convertMain.empty();
-    return fwu::files::ConvertImage(convertInput, toMain ? fwu::files::ImageKind::Main : fwu::files::ImageKind::Second,
-                                    toMain ? convertMain : convertSecond, std::cerr);
+    return fwu::firmware_files::ConvertImage(
+        convertInput, toMain ? fwu::firmware_files::ImageKind::Main : fwu::firmware_files::ImageKind::Second,
+        toMain ? convertMain : convertSecond, std::cerr);
   }
   return fwu::cli::RunInfoCommand(infoImages);
 }

@@ -78,7 +78,7 @@ RunVerdict VerdictOf(const RunResult& result) {
     }
   }
   const Where& where = result.where;
-  verdict.where = wire::DescribeWhere(where.last, {where.command, where.qualifier, where.blockAddress});
+  verdict.where = trace::DescribeWhere(where.last, {where.command, where.qualifier, where.blockAddress});
   verdict.blockAddress = where.blockAddress;
   return verdict;
 }

@@ -17,7 +17,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 PortJob::PortJob(std::string portName, Task task, const FirmwareImages& images, const std::atomic<bool>& stop,
-                 std::unique_ptr<wire::TraceSink> trace)
+                 std::unique_ptr<trace::TraceSink> trace)
     : portName_(std::move(portName)),
       task_(task),
       images_(images),

@@ -50,7 +50,7 @@ class PortJob {
  public:
   // trace: where every byte of this port is recorded, or nothing.
   PortJob(std::string portName, Task task, const FirmwareImages& images, const std::atomic<bool>& stop,
-          std::unique_ptr<wire::TraceSink> trace);
+          std::unique_ptr<trace::TraceSink> trace);
   PortJob(const PortJob&) = delete;
   PortJob& operator=(const PortJob&) = delete;
   ~PortJob();
@@ -78,8 +78,8 @@ class PortJob {
   const FirmwareImages& images_;
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Clock> clock_;
-  std::unique_ptr<wire::TraceSink> trace_;
-  wire::WatchedPort watched_;
+  std::unique_ptr<trace::TraceSink> trace_;
+  trace::WatchedPort watched_;
   RunTracker tracker_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::system_clock::time_point startedAt_;

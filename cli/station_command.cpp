@@ -115,7 +115,7 @@ class Station {
     station::CycleLimits limits;
     limits.maxFailuresInRow = options.maxFailures;
     for (auto& slot : slots_) {
-      limits.serverStays = net::IsNetworkPortName(slot->slot.text);
+      limits.serverStays = network_port::IsNetworkPortName(slot->slot.text);
       slot->cycle = std::make_unique<station::SlotCycle>(Seams(*slot), *slot->clock, StopFlag(), limits);
     }
   }
@@ -168,13 +168,13 @@ class Station {
   station::UnitResult Update(StationSlot& slot, const std::string& device) {
     const auto started = std::chrono::system_clock::now();
     std::string tracePath;
-    std::unique_ptr<wire::TraceSink> trace;
+    std::unique_ptr<trace::TraceSink> trace;
     if (!shift_.traceDir.empty()) {
       tracePath = (std::filesystem::path(shift_.traceDir) /
                    (FileNamePart(slot.slot.text) + "-" + FileNamePart(IsoTime(started)) + ".txt"))
                       .string();
       std::string error;
-      trace = wire::OpenTrace(tracePath, &error);
+      trace = trace::OpenTrace(tracePath, &error);
       if (!trace) {
         tracePath = "not written: " + error;
       }

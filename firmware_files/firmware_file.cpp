@@ -12,7 +12,7 @@
 #include "firmware_files/record_file.h"
 #include "update/images.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 namespace {
 
@@ -213,4 +213,4 @@ int ConvertImage(const std::string& in, ImageKind kind, const std::string& out, 
   return kExitWritten;
 }
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

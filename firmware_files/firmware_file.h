@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 enum class ImageKind { Main, Second };
 
@@ -46,4 +46,4 @@ std::string WriteSRecord(std::span<const std::uint8_t> image, std::uint32_t base
 // 1 the output could not be written.
 int ConvertImage(const std::string& in, ImageKind kind, const std::string& out, std::ostream& err);
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -5,7 +5,7 @@
 
 #include "firmware_files/record_file.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 namespace {
 
@@ -148,4 +148,4 @@ std::string WriteIntelHex(std::span<const std::uint8_t> image, std::uint32_t bas
   return text;
 }
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -6,7 +6,7 @@
 #include "protocol/hex_text.h"
 #include "update/images.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 namespace {
 
@@ -226,4 +226,4 @@ void ImageAssembler::Data(std::size_t line, std::uint64_t address, std::span<con
   }
 }
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

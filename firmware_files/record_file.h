@@ -13,7 +13,7 @@
 
 #include "firmware_files/firmware_file.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 // "0x" and upper-case hex digits, at least minDigits of them.
 std::string Hex(std::uint64_t value, int minDigits = 1);
@@ -121,4 +121,4 @@ std::size_t ReadSRecord(const TextLines& text, ImageAssembler& image, FaultList&
 bool LooksLikeIntelHex(std::string_view line);
 bool LooksLikeSRecord(std::string_view line);
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -1,6 +1,6 @@
 #include "firmware_files/sha256.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
   std::array<std::uint8_t, kSha256Size> digest{};
@@ -17,4 +17,4 @@ std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 inline constexpr std::size_t kSha256Size = 32;
 
@@ -17,4 +17,4 @@ bool Sha256(std::span<const std::uint8_t> bytes, std::array<std::uint8_t, kSha25
 // the platform refused.
 std::string Sha256Hex(std::span<const std::uint8_t> bytes);
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

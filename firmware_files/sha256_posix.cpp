@@ -2,7 +2,7 @@
 
 #include "firmware_files/sha256.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 static_assert(SHA256_DIGEST_SIZE == kSha256Size);
 
@@ -14,4 +14,4 @@ bool Sha256(std::span<const std::uint8_t> bytes, std::array<std::uint8_t, kSha25
   return true;
 }
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -9,7 +9,7 @@
 
 #include "firmware_files/sha256.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 namespace {
 
@@ -52,4 +52,4 @@ bool Sha256(std::span<const std::uint8_t> bytes, std::array<std::uint8_t, kSha25
   return Succeeded(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -8,7 +8,7 @@
 
 #include "firmware_files/record_file.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 
 namespace {
 
@@ -144,4 +144,4 @@ std::string WriteSRecord(std::span<const std::uint8_t> image, std::uint32_t base
   return text;
 }
 
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 namespace {
 
@@ -228,4 +228,4 @@ void NetworkPort::Note(std::string_view text) {
   }
 }
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

@@ -14,7 +14,7 @@
 #include "serial/clock.h"
 #include "serial/serial_port.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 // The controller's serial line behind a device server, named by a URL: "rfc2217://HOST:PORT" sets the remote line
 // to 38400 8-N-1 over telnet (RFC 2217), "socket://HOST:PORT" carries raw bytes to a line set by hand. Above it the
@@ -75,4 +75,4 @@ class NetworkPort final : public SerialPort {
   PortNotes* notes_ = nullptr;
 };
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <charconv>
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 namespace {
 
@@ -206,4 +206,4 @@ std::optional<NetworkUrl> ParseNetworkUrl(std::string_view text, std::string* er
   return url;
 }
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

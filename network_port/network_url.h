@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 // How the device server is spoken to: RFC 2217 sets the remote line itself; raw TCP carries bytes only and
 // relies on the server's port being set to 38400 8-N-1 by hand.
@@ -32,4 +32,4 @@ bool IsNetworkPortName(std::string_view name);
 // The URL's parts, or nothing with what is wrong in error ("rfc2217://gw:0: the port 0 is outside 1-65535").
 std::optional<NetworkUrl> ParseNetworkUrl(std::string_view text, std::string* error);
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

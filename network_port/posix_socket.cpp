@@ -15,7 +15,7 @@
 #include "network_port/tcp_connection.h"
 #include "serial/posix_fd.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 namespace {
 
@@ -163,4 +163,4 @@ std::unique_ptr<TcpConnection> NewTcpConnection() {
   return std::make_unique<PosixTcpConnection>();
 }
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

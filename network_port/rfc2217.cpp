@@ -6,7 +6,7 @@
 
 #include "protocol/hex_text.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 namespace {
 
@@ -479,4 +479,4 @@ void Rfc2217Session::Note(const std::string& text) const {
   }
 }
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 // The client's side of a telnet session with RFC 2217 (COM-PORT-OPTION) to a serial device server: the option
 // negotiation, the line settings and their acknowledgements, the data stream with its IAC bytes doubled, and the
@@ -81,4 +81,4 @@ class Rfc2217Session {
   bool subOverflow_ = false;
 };
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

@@ -1,6 +1,6 @@
 #include "network_port/tcp_connection.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 std::string ConnectFailureText(ConnectError error, const NetworkUrl& server, std::uint32_t limitMs,
                                std::string_view detail) {
@@ -19,4 +19,4 @@ std::string ConnectFailureText(ConnectError error, const NetworkUrl& server, std
   return "cannot connect to " + hostPort + ": " + std::string(detail);
 }
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

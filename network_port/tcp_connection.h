@@ -9,7 +9,7 @@
 
 #include "network_port/network_url.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 // Why a connection could not be made, for the operator's message.
 enum class ConnectError { Refused, TimedOut, NameNotFound, Other };
@@ -46,4 +46,4 @@ class TcpConnection {
 // The platform's TCP connection (posix_socket.cpp, win32_socket.cpp).
 std::unique_ptr<TcpConnection> NewTcpConnection();
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

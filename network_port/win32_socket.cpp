@@ -9,7 +9,7 @@
 
 #include "network_port/tcp_connection.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 
 namespace {
 
@@ -221,4 +221,4 @@ std::unique_ptr<TcpConnection> NewTcpConnection() {
   return std::make_unique<Win32TcpConnection>();
 }
 
-}  // namespace fwu::net
+}  // namespace fwu::network_port

@@ -54,7 +54,7 @@ class DevicePort final : public SerialPort {
 std::unique_ptr<SerialPort> NewPort(const std::string& text) {
   std::string problem;
   if (const std::optional<PortName> name = ParsePortName(text, &problem); name && name->form == Form::Network) {
-    return std::make_unique<net::NetworkPort>(net::NewTcpConnection(), NewPortClock());
+    return std::make_unique<network_port::NetworkPort>(network_port::NewTcpConnection(), NewPortClock());
   }
   return std::make_unique<DevicePort>(NewSerialPort());
 }

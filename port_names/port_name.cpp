@@ -94,8 +94,8 @@ std::optional<PortName> ParsePortName(std::string_view text, std::string* proble
   if (text.empty()) {
     return Refuse(problem, "an empty port name");
   }
-  if (net::IsNetworkPortName(text)) {
-    auto url = net::ParseNetworkUrl(text, problem);
+  if (network_port::IsNetworkPortName(text)) {
+    auto url = network_port::ParseNetworkUrl(text, problem);
     if (!url) {
       return std::nullopt;
     }

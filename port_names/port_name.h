@@ -29,9 +29,9 @@ enum class Form {
 struct PortName {
   std::string text;  // as given
   Form form = Form::Device;
-  std::string device;     // Device: what the serial port opens (on Windows without the "\\.\" it adds itself)
-  net::NetworkUrl url;    // Network
-  std::string usbSerial;  // UsbSerial; empty for the other forms
+  std::string device;            // Device: what the serial port opens (on Windows without the "\\.\" it adds itself)
+  network_port::NetworkUrl url;  // Network
+  std::string usbSerial;         // UsbSerial; empty for the other forms
 };
 
 inline constexpr std::string_view kUsbPrefix = "usb:";

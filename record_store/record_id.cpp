@@ -54,8 +54,8 @@ std::string NewRecordId() {
 
 std::string DerivedRecordId(const nlohmann::ordered_json& record) {
   const std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-  std::array<std::uint8_t, files::kSha256Size> digest{};
-  files::Sha256(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()), digest);
+  std::array<std::uint8_t, firmware_files::kSha256Size> digest{};
+  firmware_files::Sha256(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()), digest);
   std::array<std::uint8_t, kUuidBytes> bytes{};
   std::copy_n(digest.begin(), bytes.size(), bytes.begin());
   constexpr unsigned kCustom = 8;

@@ -51,7 +51,7 @@ std::string FirstLineDigest(const std::string& path) {
   if (!file || !std::getline(file, line) || file.eof()) {
     return {};
   }
-  return files::Sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+  return firmware_files::Sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 
 #include "network_port/network_port.h"
 #include "protocol/boot_entry.h"
+#include "protocol/link_observer.h"
 #include "serial/link.h"
 #include "serial/port_connection.h"
-#include "protocol/link_observer.h"
 #include "trace/wire_decoder.h"
 
 namespace fwu::station {
@@ -22,8 +22,8 @@ constexpr std::size_t kReplySize = 64;
 class CountingPort : public SerialPort {
  public:
   explicit CountingPort(SerialPort& port)
-      : port_(port), frames_(wire::Direction::Received, [this](const wire::WireEvent& event) {
-          goodFrame_ = goodFrame_ || (event.kind == wire::EventKind::Frame && event.verdict == wire::Verdict::Good);
+      : port_(port), frames_(trace::Direction::Received, [this](const trace::WireEvent& event) {
+          goodFrame_ = goodFrame_ || (event.kind == trace::EventKind::Frame && event.verdict == trace::Verdict::Good);
         }) {}
   OpenResult Open(const std::string& portName) override {
     lastOpen_ = port_.Open(portName);
@@ -51,7 +51,7 @@ class CountingPort : public SerialPort {
   // A device server that took the connection and closed it before the line was set (over RFC 2217) is there,
   // with no line to give: no unit, rather than no port. A refused setting is a fault of the server's set-up.
   [[nodiscard]] bool ServerWithoutLine() const {
-    const auto* network = dynamic_cast<const net::NetworkPort*>(&port_);
+    const auto* network = dynamic_cast<const network_port::NetworkPort*>(&port_);
     return network != nullptr && network->ServerReached() && lastOpen_ == OpenResult::OpenFailed;
   }
   // From now on the bytes that come are looked at for a Frame.
@@ -68,11 +68,11 @@ class CountingPort : public SerialPort {
   bool writeFailed_ = false;
   bool watching_ = false;
   bool goodFrame_ = false;
-  wire::WireDecoder frames_;
+  trace::WireDecoder frames_;
 };
 
 bool IsNetworkPort(const SerialPort& port) {
-  return dynamic_cast<const net::NetworkPort*>(&port) != nullptr;
+  return dynamic_cast<const network_port::NetworkPort*>(&port) != nullptr;
 }
 
 // One try at the boot-mode entry on an open port.

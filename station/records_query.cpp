@@ -334,7 +334,9 @@ void RecordsReport::WriteTable(const std::function<void(std::string_view)>& writ
   }
 }
 
-std::string RecordsReport::Summary() const { return SummaryText(tally_); }
+std::string RecordsReport::Summary() const {
+  return SummaryText(tally_);
+}
 
 std::string SummaryText(const RecordsTally& tally) {
   std::string summary = "units: " + std::to_string(tally.units) + ", finished: " + std::to_string(tally.finished) +

@@ -12,7 +12,7 @@
 
 #include "protocol/hex_text.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 
 namespace {
 
@@ -142,4 +142,4 @@ std::string FormatTraceNote(std::uint64_t atUs, std::string_view text) {
   return line;
 }
 
-}  // namespace fwu::wire
+}  // namespace fwu::trace

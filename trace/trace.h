@@ -7,7 +7,7 @@
 
 #include "trace/wire_decoder.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 
 // The trace of one port: every byte in both directions, grouped into what it is, one line per event, with the
 // microseconds since the trace began. Meant to be read by a person and sent back when an update fails.
@@ -34,4 +34,4 @@ std::unique_ptr<TraceSink> OpenTrace(const std::string& path, std::string* error
 std::string FormatTraceLine(const WireEvent& event);
 std::string FormatTraceNote(std::uint64_t atUs, std::string_view text);
 
-}  // namespace fwu::wire
+}  // namespace fwu::trace

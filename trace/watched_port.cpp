@@ -5,7 +5,7 @@
 
 #include "protocol/control_chars.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 
 namespace {
 
@@ -138,4 +138,4 @@ std::uint64_t WatchedPort::NowUs() const {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
 }
 
-}  // namespace fwu::wire
+}  // namespace fwu::trace

@@ -12,7 +12,7 @@
 #include "trace/trace.h"
 #include "trace/wire_decoder.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 
 // The last command Frame the updater sent.
 struct LastCommand {
@@ -65,4 +65,4 @@ class WatchedPort : public SerialPort, private PortNotes {
   LastCommand last_;
 };
 
-}  // namespace fwu::wire
+}  // namespace fwu::trace

@@ -7,7 +7,7 @@
 #include "protocol/hex_text.h"
 #include "update/update_commands.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 
 namespace {
 
@@ -403,4 +403,4 @@ void WireDecoder::EmitUnit(WireEvent event) {
   handler_(event);
 }
 
-}  // namespace fwu::wire
+}  // namespace fwu::trace

@@ -10,7 +10,7 @@
 
 #include "update/run_result.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 
 // Which way bytes went: from the updater to the controller, or back.
 enum class Direction : std::uint8_t { Sent, Received };
@@ -124,4 +124,4 @@ class WireDecoder {
   std::size_t noiseLength_ = 0;
 };
 
-}  // namespace fwu::wire
+}  // namespace fwu::trace

@@ -14,7 +14,7 @@
 
 namespace {
 
-using fwu::files::ImageKind;
+using fwu::firmware_files::ImageKind;
 using fwu::test::Require;
 
 constexpr std::size_t kMaxMessages = 21;  // the cap and its "... and N more" line
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> file =
       (data[0] & 4U) != 0 ? RecordsAsText(input, (data[0] & 8U) != 0) : std::vector(input.begin(), input.end());
   const std::string name = "fuzzed";
-  const fwu::files::LoadedImage loaded = fwu::files::ParseFirmware(file, kind, name);
+  const fwu::firmware_files::LoadedImage loaded = fwu::firmware_files::ParseFirmware(file, kind, name);
 
   Require(loaded.format == "raw" || loaded.format == "Intel HEX" || loaded.format == "S-record", "an unknown format");
   if (!loaded.errors.empty()) {
@@ -79,16 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
   }
-  Require(loaded.bytes.size() == fwu::files::ImageSize(kind), "an accepted image of the wrong size");
+  Require(loaded.bytes.size() == fwu::firmware_files::ImageSize(kind), "an accepted image of the wrong size");
   if (loaded.format == "raw") {
     Require(loaded.bytes == file, "a raw image that is not the file");
     return 0;
   }
   const std::uint32_t base = writeAddresses ? 0 : kind == ImageKind::Main ? 0xFFF80000 : 0x30000;
-  const std::string written = loaded.format == "Intel HEX" ? fwu::files::WriteIntelHex(loaded.bytes, base)
-                                                           : fwu::files::WriteSRecord(loaded.bytes, base);
+  const std::string written = loaded.format == "Intel HEX" ? fwu::firmware_files::WriteIntelHex(loaded.bytes, base)
+                                                           : fwu::firmware_files::WriteSRecord(loaded.bytes, base);
   const std::vector<std::uint8_t> again(written.begin(), written.end());
-  const fwu::files::LoadedImage back = fwu::files::ParseFirmware(again, kind, name);
+  const fwu::firmware_files::LoadedImage back = fwu::firmware_files::ParseFirmware(again, kind, name);
   Require(back.errors.empty(), "an accepted image written back is refused");
   Require(back.format == loaded.format, "an accepted image written back reads as another format");
   Require(back.bytes == loaded.bytes, "an accepted image written back reads as another image");

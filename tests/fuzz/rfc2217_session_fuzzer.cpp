@@ -16,7 +16,7 @@
 
 namespace {
 
-using fwu::net::Rfc2217Session;
+using fwu::network_port::Rfc2217Session;
 using fwu::test::Require;
 
 // How many bytes the network hands over next: all at once without cuts, else 1 to 16 by the cuts, cycled.
@@ -82,13 +82,14 @@ bool OnlyTelnetCommands(const std::vector<std::uint8_t>& bytes) {
 
 // A server that sends its bytes in the cuts' pieces, one piece a call, and then is silent: a wait for more passes
 // on the virtual clock. It takes whatever is sent to it.
-class PiecedConnection final : public fwu::net::TcpConnection {
+class PiecedConnection final : public fwu::network_port::TcpConnection {
  public:
   PiecedConnection(fwu::test::VirtualClock& clock, std::span<const std::uint8_t> server,
                    std::span<const std::uint8_t> pieces)
       : clock_(clock), server_(server), pieces_(pieces) {}
 
-  bool Connect(const fwu::net::NetworkUrl& /*server*/, std::uint32_t /*limitMs*/, std::string& /*reason*/) override {
+  bool Connect(const fwu::network_port::NetworkUrl& /*server*/, std::uint32_t /*limitMs*/,
+               std::string& /*reason*/) override {
     return true;
   }
   void Close() override {}
@@ -126,7 +127,7 @@ void ReadThroughPort(std::span<const std::uint8_t> server, std::span<const std::
   fwu::test::VirtualClock& clock = *clockOwned;
   auto connectionOwned = std::make_unique<PiecedConnection>(clock, server, pieces);
   const PiecedConnection& connection = *connectionOwned;
-  fwu::net::NetworkPort port(std::move(connectionOwned), std::move(clockOwned));
+  fwu::network_port::NetworkPort port(std::move(connectionOwned), std::move(clockOwned));
   Require(port.Open("rfc2217://10.0.0.7:2217") == fwu::OpenResult::Ok, "the port refused a server that agreed");
   std::vector<std::uint8_t> data;
   std::array<std::uint8_t, 16> room{};

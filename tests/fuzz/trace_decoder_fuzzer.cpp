@@ -15,17 +15,17 @@
 namespace {
 
 using fwu::test::Require;
-using fwu::wire::Direction;
-using fwu::wire::EventKind;
-using fwu::wire::Verdict;
-using fwu::wire::WireEvent;
+using fwu::trace::Direction;
+using fwu::trace::EventKind;
+using fwu::trace::Verdict;
+using fwu::trace::WireEvent;
 
 // Time between two bytes: from all at once to well past the decoder's 1 s gap.
 constexpr std::uint64_t kStepUnitUs = 40'000;
 // DLE STX, every content byte doubled, DLE ETX, two CRC bytes.
-constexpr std::size_t kMaxFrameWire = 2 * fwu::wire::kMaxFrameContent + 4;
+constexpr std::size_t kMaxFrameWire = 2 * fwu::trace::kMaxFrameContent + 4;
 // STX, body, ETX, check byte.
-constexpr std::size_t kMaxUnframedWire = fwu::wire::kMaxUnframedBody + 3;
+constexpr std::size_t kMaxUnframedWire = fwu::trace::kMaxUnframedBody + 3;
 
 void CheckEvent(const WireEvent& event, std::uint64_t& lastUs) {
   Require(!event.wire.empty(), "an event without bytes");
@@ -33,7 +33,7 @@ void CheckEvent(const WireEvent& event, std::uint64_t& lastUs) {
   lastUs = event.atUs;
   switch (event.kind) {
     case EventKind::Noise:
-      Require(event.wire.size() <= fwu::wire::kMaxNoiseRun, "a noise run outgrows its bound");
+      Require(event.wire.size() <= fwu::trace::kMaxNoiseRun, "a noise run outgrows its bound");
       break;
     case EventKind::ControlByte:
       Require(event.wire.size() == 1 && event.hasControl, "a lone control byte is not one byte");
@@ -42,7 +42,7 @@ void CheckEvent(const WireEvent& event, std::uint64_t& lastUs) {
       const bool complete = event.verdict == Verdict::Good || event.verdict == Verdict::BadCheck;
       Require(event.wire.size() <= kMaxFrameWire, "a Frame outgrows its bound");
       // The bound counts control byte, payload and ETX; a Frame cut off or overlong never reached its ETX.
-      Require(event.body.size() + (complete ? 2U : 1U) <= fwu::wire::kMaxFrameContent,
+      Require(event.body.size() + (complete ? 2U : 1U) <= fwu::trace::kMaxFrameContent,
               "a Frame's payload outgrows its bound");
       break;
     }
@@ -57,7 +57,7 @@ void CheckEvent(const WireEvent& event, std::uint64_t& lastUs) {
   if (event.kind == EventKind::Frame && event.verdict == Verdict::Good) {
     Require(event.wire[0] == 0x10 && event.wire[1] == 0x02 && event.hasControl, "a good Frame does not start well");
   }
-  const std::string line = fwu::wire::FormatTraceLine(event);
+  const std::string line = fwu::trace::FormatTraceLine(event);
   Require(!line.empty(), "an event without words");
 }
 
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::uint8_t> seen;
   std::uint64_t lastUs = 0;
-  fwu::wire::WireDecoder decoder(direction, [&](const WireEvent& event) {
+  fwu::trace::WireDecoder decoder(direction, [&](const WireEvent& event) {
     CheckEvent(event, lastUs);
     seen.insert(seen.end(), event.wire.begin(), event.wire.end());
   });

@@ -8,7 +8,7 @@
 
 #include "trace/trace.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 namespace {
 
 std::string Content(const std::filesystem::path& path) {
@@ -45,4 +45,4 @@ TEST(TraceFile, ReachesTheDiskWhileOpenAndNamesAWriteFailure) {
 }
 
 }  // namespace
-}  // namespace fwu::wire
+}  // namespace fwu::trace

@@ -10,7 +10,7 @@
 #include "support/image_builder.h"
 #include "update/images.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 namespace {
 
 std::vector<std::uint8_t> Bytes(std::string_view text) {
@@ -286,4 +286,4 @@ TEST(ConvertImage, WritesTheRawImageOrSaysWhy) {
 }
 
 }  // namespace
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

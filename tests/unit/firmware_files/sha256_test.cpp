@@ -7,7 +7,7 @@
 
 #include "firmware_files/sha256.h"
 
-namespace fwu::files {
+namespace fwu::firmware_files {
 namespace {
 
 TEST(Sha256, GivesTheKnownDigests) {
@@ -29,4 +29,4 @@ TEST(Sha256, GivesTheKnownDigests) {
 }
 
 }  // namespace
-}  // namespace fwu::files
+}  // namespace fwu::firmware_files

@@ -10,7 +10,7 @@
 #include "support/telnet_bytes.h"
 #include "support/virtual_clock.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 namespace {
 
 using namespace test::telnet;  // NOLINT(google-build-using-namespace): the scripted server's vocabulary
@@ -196,4 +196,4 @@ TEST(NetworkPortTest, CarriesTheLineLikeASerialPort) {
 }
 
 }  // namespace
-}  // namespace fwu::net
+}  // namespace fwu::network_port

@@ -8,7 +8,7 @@
 
 #include "support/telnet_bytes.h"
 
-namespace fwu::net {
+namespace fwu::network_port {
 namespace {
 
 using namespace test::telnet;  // NOLINT(google-build-using-namespace): the scripted server's vocabulary
@@ -159,4 +159,4 @@ TEST(Rfc2217SessionTest, DoublesEveryIacInDataAndPurgesBothBuffers) {
 }
 
 }  // namespace
-}  // namespace fwu::net
+}  // namespace fwu::network_port

@@ -21,7 +21,7 @@ std::string Meaning(const std::optional<PortName>& name) {
   }
   switch (name->form) {
     case Form::Network:
-      return (name->url.scheme == net::Scheme::RawTcp ? "socket " : "rfc2217 ") + name->url.HostPort();
+      return (name->url.scheme == network_port::Scheme::RawTcp ? "socket " : "rfc2217 ") + name->url.HostPort();
     case Form::UsbSerial:
       return "usb " + name->usbSerial;
     case Form::Device:

@@ -16,7 +16,7 @@
 #include "trace/watched_port.h"
 #include "update/update_sequence.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 namespace {
 
 // Keeps the trace in memory, as its lines.
@@ -124,4 +124,4 @@ TEST(WatchedPort, TracesAHealthyRunWithoutAnUnknownByte) {
 }
 
 }  // namespace
-}  // namespace fwu::wire
+}  // namespace fwu::trace

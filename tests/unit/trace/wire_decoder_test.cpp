@@ -8,7 +8,7 @@
 #include "trace/trace.h"
 #include "trace/wire_decoder.h"
 
-namespace fwu::wire {
+namespace fwu::trace {
 namespace {
 
 using test::Bytes;
@@ -130,4 +130,4 @@ TEST(WireDecoder, TraceLineCarriesTimeDirectionAndBytes) {
 }
 
 }  // namespace
-}  // namespace fwu::wire
+}  // namespace fwu::trace
