@@ -22,6 +22,21 @@ as_user() {
   fi
 }
 
+# The server's user must reach its programs and its folder: a test's temporary folder is the root's alone, and so
+# may be the top of a system unpacked from an archive (a fresh machine's root made by debootstrap in a folder of
+# mode 0700). Each folder on the way that others cannot pass through gets that right (search, not read).
+let_user_reach() {
+  local path
+  path=$(realpath "$1")
+  while :; do
+    if [ $((8#$(stat -c %a "$path") & 1)) -eq 0 ]; then
+      chmod o+x "$path"
+    fi
+    [ "$path" != / ] || break
+    path=$(dirname "$path")
+  done
+}
+
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
@@ -34,8 +49,8 @@ start() {
     mkdir -p "$dir/socket"
     if [ "$(id -u)" -eq 0 ]; then
       chown -R "$user" "$dir"
-      # The server's user must reach its folder: a test's temporary folder is the root's alone.
-      chmod o+x "$(dirname "$dir")"
+      let_user_reach "$(dirname "$dir")"
+      let_user_reach "$bin"
     fi
     as_user "$bin/initdb" -D "$dir/data" -U postgres --auth-local=trust --auth-host=scram-sha-256 \
       --encoding=UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
