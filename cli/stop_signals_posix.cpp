@@ -25,7 +25,10 @@ void OnStopSignal(int signal) {
       _exit(kSignalStatusBase + firstSignal.load());
     }
     constexpr char kNote[] = "fwupdate-cli: stopping: each update ends at its next block and is recorded first\n";
-    static_cast<void>(write(STDERR_FILENO, kNote, sizeof(kNote) - 1));
+    // A note the operator may not see (standard error closed) changes nothing: the stop goes on.
+    if (write(STDERR_FILENO, kNote, sizeof(kNote) - 1) < 0) {
+      return;
+    }
     return;
   }
   stopRequested = true;

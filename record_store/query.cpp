@@ -15,7 +15,10 @@ struct Where {
   void Add(std::string condition, const std::vector<std::string>& values) {
     for (const std::string& value : values) {
       parameters.push_back(value);
-      condition.replace(condition.find('?'), 1, "$" + std::to_string(parameters.size()));
+      // Built in two steps: GCC 12 at -O3 takes a literal added to a temporary string for an overlapping copy.
+      std::string placeholder = std::to_string(parameters.size());
+      placeholder.insert(placeholder.begin(), '$');
+      condition.replace(condition.find('?'), 1, placeholder);
     }
     sql += (sql.empty() ? " WHERE " : " AND ") + condition;
   }
